@@ -1,0 +1,1 @@
+#include "Tree/String_Arr.h"

@@ -1,0 +1,1 @@
+// Lap timer.

@@ -1,0 +1,134 @@
+// Construction, destruction, fields and paths of Tree_Node; the library's statics.
+#include <ace/OS_NS_sys_time.h>
+#include <ace/Time_Value.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "Tree/TreeLog.h"
+#include "Tree/Tree_Node.h"
+
+// Initialised in this order: the separator, then the null handle (which allocates nothing).
+const RWCString Tree_Node::separator("\\");
+constinit Tree_NodePtr Tree_Node::NULL_TREE_NODE_PTR;
+int Tree_Node::TRUE_BOOL = 1;
+
+namespace {
+
+// "undefined_tree" and |m| mod 100000, where m is the clock in milliseconds computed in 32-bit
+// two's-complement arithmetic (it wraps), as hosts have always seen these names.
+RWCString GeneratedKeyName() {
+  const ACE_Time_Value now = ACE_OS::gettimeofday();
+  const auto millis = static_cast<std::uint32_t>(static_cast<std::uint32_t>(now.sec()) * 1000u +
+                                                 static_cast<std::uint32_t>(now.usec() / 1000));
+  const long long wrapped = static_cast<std::int32_t>(millis);
+  char name[32];
+  std::snprintf(name, sizeof name, "undefined_tree%d",
+                static_cast<int>(std::llabs(wrapped) % 100000));
+  return RWCString(name);
+}
+
+// Children vectors of dying nodes, released one at a time by the outermost destructor of
+// this thread, so that destroying a deep chain never nests destructors.
+struct PendingChildren {
+  std::vector<std::unique_ptr<Tree_NodePtrVec>> vectors;
+  bool draining = false;
+};
+thread_local PendingChildren t_pending;
+
+}  // namespace
+
+Tree_Node::Tree_Node(RWCString key_name) {
+  Init(key_name, nullptr);
+}
+
+Tree_Node::Tree_Node(RWCString key_name, Tree_Value* value) {
+  Init(key_name, value);
+}
+
+int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
+  m_parent = nullptr;
+  RWCString stripped = key_name.strip(RWCString::both, ' ');
+  if (!stripped.isNull()) {
+    if (stripped.length() != key_name.length()) {
+      TREE_LOG(4, "Tree_Node::Init key name fixed: from <%s> to <%s>\n", key_name.data(),
+               stripped.data());
+    }
+    m_key_name = std::move(stripped);
+  } else {
+    m_key_name = GeneratedKeyName();
+    TREE_LOG(4, "A tree with a NULL name has been set, tree was renamed to <%s>\n",
+             m_key_name.data());
+  }
+  m_children.reset();
+  m_complete_sons = 0;
+  m_single_node_complete = true;
+  m_subtree_complete = true;
+  m_mark = false;
+  m_id = 0;
+  m_tree_value.reset(value);
+  m_allows_children = value != nullptr ? 0 : 1;
+  m_checksum_valid = false;
+  return 1;
+}
+
+Tree_Node::~Tree_Node() {
+  if (m_children != nullptr) {
+    for (int i = 0; i < m_children->entries(); ++i) ChildHandle(i)->m_parent = nullptr;
+  }
+  m_tree_value.reset();
+  if (m_children == nullptr) return;
+
+  // Releasing the handles may destroy the children; their vectors join the pending list
+  // instead of being released inside this destructor.
+  t_pending.vectors.push_back(std::move(m_children));
+  if (t_pending.draining) return;
+  t_pending.draining = true;
+  while (!t_pending.vectors.empty()) {
+    std::unique_ptr<Tree_NodePtrVec> children = std::move(t_pending.vectors.back());
+    t_pending.vectors.pop_back();
+    children.reset();
+  }
+  t_pending.draining = false;
+}
+
+Tree_Value* Tree_Node::GetTreeValue() const {
+  if (m_tree_value == nullptr) TREE_LOG(7, "GetTreeValue(): return NULL\n");
+  return m_tree_value.get();
+}
+
+Tree_Value* Tree_Node::SetTreeValue(Tree_Value* value) {
+  Tree_Value* previous = m_tree_value.release();
+  m_tree_value.reset(value);
+  if (value == nullptr) m_allows_children = 1;
+  return previous;
+}
+
+RWCString Tree_Node::GetPath() const {
+  // Two passes up the parent links: measure, then fill the text from its end. No recursion,
+  // and one allocation whatever the depth.
+  const Tree_Node* top = this;
+  std::size_t length = 0;
+  for (; top->m_parent != nullptr; top = top->m_parent) {
+    length += separator.length() + top->m_key_name.length();
+  }
+  const RWCString& head =
+      top->m_virtual_parent_path.isNull() ? top->m_key_name : top->m_virtual_parent_path;
+  length += head.length();
+
+  std::string text(length, '\0');
+  std::size_t end = length;
+  for (const Tree_Node* node = this; node != top; node = node->m_parent) {
+    end -= node->m_key_name.length();
+    std::memcpy(text.data() + end, node->m_key_name.data(), node->m_key_name.length());
+    end -= separator.length();
+    std::memcpy(text.data() + end, separator.data(), separator.length());
+  }
+  std::memcpy(text.data(), head.data(), head.length());
+  return RWCString(std::move(text));
+}

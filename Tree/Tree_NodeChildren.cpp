@@ -1,0 +1,231 @@
+// Children and ancestry: the children vector, insertion, removal, counting and visits.
+// Insert and Remove(int) are the only members that change the shape of a tree.
+#include <utility>
+#include <vector>
+
+#include "Tree/TreeLog.h"
+#include "Tree/Tree_Node.h"
+
+// ---- Tree_NodePtrVec --------------------------------------------------------------------
+
+Tree_NodePtrVec::~Tree_NodePtrVec() {
+  m_handles.clearAndDestroy();
+}
+
+int Tree_NodePtrVec::index(const Tree_NodePtr& handle) const noexcept {
+  for (int i = 0; i < entries(); ++i) {
+    if (*m_handles[static_cast<unsigned>(i)] == handle) return i;
+  }
+  return -1;
+}
+
+void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
+  if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_handles.entries());
+  auto copy = std::make_unique<Tree_NodePtr>(handle);
+  m_handles.insertAt(static_cast<unsigned>(i), copy.get());
+  copy.release();
+}
+
+void Tree_NodePtrVec::removeAt(int i) {
+  // The handle leaves the vector before it is deleted, so the vector is consistent while the
+  // release destroys the child.
+  delete m_handles.removeAt(static_cast<unsigned>(i));
+}
+
+// ---- Insertion and removal ---------------------------------------------------------------
+
+int Tree_Node::Add(const Tree_NodePtr& new_child) {
+  TREE_LOG(7, "Start Add(Tree_NodePtr & new_child)\n");
+  if (new_child.get() == nullptr) {
+    TREE_LOG(3, "Add(Tree_NodePtr & new_child) : new_child is null , return FALSE\n");
+    return 0;
+  }
+  // A child of this node leaves its slot first, so the end is one slot nearer.
+  const int end = GetChildCount() - (new_child->m_parent == this ? 1 : 0);
+  return Insert(new_child, end);
+}
+
+int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
+  TREE_LOG(7, "Start Insert(Tree_NodePtr& new_child, int child_index)\n");
+  if (m_allows_children == 0) {
+    TREE_LOG(3,
+             "Insert(Tree_NodePtr & new_child, int child_index) : this node does not allowed "
+             "children, return FALSE %s\n",
+             m_key_name.data());
+    return 0;
+  }
+  if (new_child.get() == nullptr) {
+    TREE_LOG(3,
+             "Insert(Tree_NodePtr & new_child, int child_index) : new_child is NULL , return "
+             "FALSE\n");
+    return 0;
+  }
+  if (HasAncestor(new_child.get())) {
+    TREE_LOG(3,
+             "Insert(Tree_NodePtr & new_child, int child_index) : new_child is this node or "
+             "one of its ancestors, return FALSE %s\n",
+             new_child->m_key_name.data());
+    return 0;
+  }
+  Tree_Node* const old_parent = new_child->m_parent;
+  const int count_after_leaving = GetChildCount() - (old_parent == this ? 1 : 0);
+  if (child_index < 0 || child_index > count_after_leaving) {
+    throw RWBoundsErr::IndexError(child_index, static_cast<std::size_t>(count_after_leaving) + 1);
+  }
+
+  // `new_child` may be the very handle stored in the old parent, which leaving deletes.
+  const Tree_NodePtr child = new_child;
+  if (old_parent != nullptr) old_parent->Remove(child);
+  child->m_parent = this;
+  if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
+  m_children->insertAt(child_index, child);
+  if (child->m_subtree_complete) IncDecCompleteSons(+1);
+  UpdateCompletionStatus();
+  TREE_LOG(7, "End Insert(Tree_NodePtr& new_child, int child_index)\n");
+  return 1;
+}
+
+int Tree_Node::Remove(int child_index) {
+  if (m_children == nullptr) {
+    TREE_LOG(7, "Remove(int child_index) : children vec is null, return FALSE\n");
+    return 0;
+  }
+  // Keeps the child alive to the end of the removal; raises RWBoundsErr before any change.
+  const Tree_NodePtr child = m_children->at(child_index);
+  child->m_parent = nullptr;
+  m_children->removeAt(child_index);
+  if (child->m_subtree_complete) IncDecCompleteSons(-1);
+  UpdateCompletionStatus();
+  return 1;
+}
+
+int Tree_Node::Remove(const Tree_NodePtr& a_child) {
+  if (a_child.get() == nullptr) {
+    TREE_LOG(3, "Remove(Tree_NodePtr & a_child): a_child is NULL\n");
+    return 0;
+  }
+  return Remove(GetIndex(a_child));
+}
+
+int Tree_Node::Remove(const RWCString& path) {
+  if (path.isNull()) {
+    TREE_LOG(3, "Remove(RWCString & path) : path is null, return FALSE\n");
+    return 0;
+  }
+  const int index = FindChildIndex(path.view());
+  return index < 0 ? 0 : Remove(index);
+}
+
+// ---- Access -------------------------------------------------------------------------------
+
+Tree_NodePtr& Tree_Node::GetChildAt(int index) {
+  if (index < 0) {
+    TREE_LOG(3, "GetChildAt : index is less then 0,return null Tree_NodePtr\n");
+    return NULL_TREE_NODE_PTR;
+  }
+  if (index >= GetChildCount()) {
+    TREE_LOG(3, "GetChildAt : index >= GetChildCount(),return null Tree_NodePtr\n");
+    return NULL_TREE_NODE_PTR;
+  }
+  return ChildHandle(index);
+}
+
+int Tree_Node::GetIndex(const Tree_NodePtr& a_child) const {
+  if (m_children == nullptr) {
+    TREE_LOG(3, "GetIndex(Tree_NodePtr & a_child) : children vec is null, return -1\n");
+    return -1;
+  }
+  return m_children->index(a_child);
+}
+
+int Tree_Node::FindChildIndex(std::string_view name) const {
+  const int count = GetChildCount();
+  for (int i = 0; i < count; ++i) {
+    if (ChildHandle(i)->m_key_name.view() == name) return i;
+  }
+  return -1;
+}
+
+// ---- Ancestry -----------------------------------------------------------------------------
+
+bool Tree_Node::HasAncestor(const Tree_Node* node) const {
+  for (const Tree_Node* at = this; at != nullptr; at = at->m_parent) {
+    if (at == node) return true;
+  }
+  return false;
+}
+
+int Tree_Node::IsNodeAncestor(const Tree_NodePtr& another_node) const {
+  TREE_LOG(7, "Start IsNodeAncestor(Tree_NodePtr & another_node)\n");
+  if (another_node.get() == nullptr) {
+    TREE_LOG(3, "IsNodeAncestor(Tree_NodePtr & another_node) : another_node is NULL\n");
+    return 0;
+  }
+  if (HasAncestor(another_node.get())) {
+    TREE_LOG(7, "END IsNodeAncestor(Tree_NodePtr & another_node), return TRUE\n");
+    return 1;
+  }
+  TREE_LOG(7, "END IsNodeAncestor(Tree_NodePtr & another_node), return FALSE\n");
+  return 0;
+}
+
+int Tree_Node::IsNodeChild(const Tree_NodePtr& node) const {
+  if (node.get() == nullptr) {
+    TREE_LOG(3, "IsNodeChild(  Tree_NodePtr & node): node is NULL, return FALSE\n");
+    return 0;
+  }
+  if (GetChildCount() == 0) return 0;
+  return node->m_parent == this ? 1 : 0;
+}
+
+// ---- Whole-subtree walks (explicit stacks, no recursion) ------------------------------------
+
+int Tree_Node::GetNodeNum() const {
+  int count = 0;
+  std::vector<const Tree_Node*> pending{this};
+  while (!pending.empty()) {
+    const Tree_Node* node = pending.back();
+    pending.pop_back();
+    ++count;
+    for (int i = node->GetChildCount() - 1; i >= 0; --i)
+      pending.push_back(node->ChildHandle(i).get());
+  }
+  return count;
+}
+
+void Tree_Node::ExecuteOnEntireSubtree(const std::function<void(Tree_Node*)>& fn) {
+  // Each frame holds a handle, so a node that `fn` detaches stays alive until its children
+  // have been visited.
+  struct Frame {
+    Tree_NodePtr node;
+    int next_child;
+  };
+  fn(this);
+  std::vector<Frame> frames;
+  Tree_Node* const self = this;
+  Tree_NodePtr self_handle(self);
+  self_handle.Disown();
+  frames.push_back(Frame{std::move(self_handle), 0});
+  while (!frames.empty()) {
+    Frame& top = frames.back();
+    if (top.next_child >= top.node->GetChildCount()) {
+      frames.pop_back();
+      continue;
+    }
+    Tree_NodePtr child = top.node->ChildHandle(top.next_child++);
+    fn(child.get());
+    frames.push_back(Frame{std::move(child), 0});
+  }
+}
+
+void Tree_Node::ChangeTreeNodePtrProtection(const Tree_NodePtr& handle, int& toggle) {
+  if (handle.get() == nullptr) return;
+  std::vector<const Tree_NodePtr*> pending{&handle};
+  while (!pending.empty()) {
+    const Tree_NodePtr* at = pending.back();
+    pending.pop_back();
+    at->SetToggle(&toggle);
+    const Tree_Node* node = at->get();
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) pending.push_back(&node->ChildHandle(i));
+  }
+}

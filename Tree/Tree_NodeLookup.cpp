@@ -1,0 +1,132 @@
+// Path resolution: one-level lookups, the multi-level walk and the walk that creates. Each
+// level is one linear scan of a node's children; the walks loop instead of recursing.
+#include <string_view>
+
+#include "Tree/Tree_Node.h"
+
+// ---- One level ----------------------------------------------------------------------------
+
+Tree_Node* Tree_Node::Get(const RWCString& name, Tree_Node* this_node) {
+  if (name.isNull()) return this_node;
+  const int index = FindChildIndex(name.view());
+  return index < 0 ? nullptr : ChildHandle(index).get();
+}
+
+Tree_NodePtr Tree_Node::Get(const RWCString& name, const Tree_NodePtr& this_ptr) {
+  if (name.isNull()) return this_ptr;
+  const int index = FindChildIndex(name.view());
+  return index < 0 ? NULL_TREE_NODE_PTR : ChildHandle(index);
+}
+
+Tree_NodePtr& Tree_Node::GetByRef(const RWCString& name, Tree_NodePtr& this_ptr) {
+  if (name.isNull()) return this_ptr;
+  const int index = FindChildIndex(name.view());
+  return index < 0 ? NULL_TREE_NODE_PTR : ChildHandle(index);
+}
+
+// ---- Multi-level walk ---------------------------------------------------------------------
+
+const Tree_NodePtr& Tree_Node::Walk(const Tree_Node* first, Tree_Path& path,
+                                    const Tree_NodePtr& this_ptr) {
+  const Tree_NodePtr* reached = &this_ptr;
+  const Tree_Node* node = first;
+  for (;;) {
+    const std::string_view element = path.GetRootView();
+    if (element.empty()) return *reached;  // an empty element ends the walk where it is
+    const int index = node != nullptr ? node->FindChildIndex(element) : -1;
+    if (index < 0) return NULL_TREE_NODE_PTR;
+    const Tree_NodePtr& child = node->ChildHandle(index);
+    if (path.IsOnlyRoot() != 0) return child;
+    reached = &child;
+    node = child.get();
+  }
+}
+
+const Tree_NodePtr& Tree_Node::SubTreeOnly(const Tree_NodePtr& found) {
+  if (found.get() == nullptr || found->m_allows_children == 0) return NULL_TREE_NODE_PTR;
+  return found;
+}
+
+// The references handed out below are `this_ptr`, a handle stored in a children vector or
+// NULL_TREE_NODE_PTR, none of which is a const object, so the const_casts are sound.
+
+Tree_NodePtr Tree_Node::GetRelativeNode(Tree_Path& path, const Tree_NodePtr& this_ptr) {
+  return Walk(this, path, this_ptr);
+}
+
+Tree_NodePtr Tree_Node::GetRelativeNode(const RWCString& path, const Tree_NodePtr& this_ptr) {
+  Tree_Path walk(path);
+  return Walk(this, walk, this_ptr);
+}
+
+Tree_NodePtr& Tree_Node::GetRelativeNodeByRef(Tree_Path& path, Tree_NodePtr& this_ptr) {
+  return const_cast<Tree_NodePtr&>(Walk(this, path, this_ptr));
+}
+
+Tree_NodePtr Tree_Node::GetRelativeSubTree(Tree_Path& path, const Tree_NodePtr& this_ptr) {
+  return SubTreeOnly(Walk(this_ptr.get(), path, this_ptr));
+}
+
+Tree_NodePtr& Tree_Node::GetRelativeSubTreeByRef(Tree_Path& path, Tree_NodePtr& this_ptr) {
+  return const_cast<Tree_NodePtr&>(SubTreeOnly(Walk(this_ptr.get(), path, this_ptr)));
+}
+
+// ---- The walk that creates ----------------------------------------------------------------
+
+Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect) {
+  Tree_NodePtr reached = this_ptr;
+  Tree_Node* node = this;
+  for (;;) {
+    const std::string_view element = path.GetRootView();
+    if (element.empty()) return reached;
+    Tree_NodePtr child;
+    const int index = node->FindChildIndex(element);
+    if (index >= 0) {
+      child = node->ChildHandle(index);
+    } else {
+      child = Tree_NodePtr(new Tree_Node(RWCString(element)));
+      if (protect) child.SetToggle(&TRUE_BOOL);
+      // A leaf on the way refuses the child; what was created dies with the local handles.
+      if (node->Insert(child, node->GetChildCount()) == 0) return Tree_NodePtr();
+    }
+    if (path.IsOnlyRoot() != 0) return child;
+    reached = std::move(child);
+    node = reached.get();
+  }
+}
+
+Tree_NodePtr Tree_Node::GetOrCreateRelativeNode(Tree_Path& path, const Tree_NodePtr& this_ptr) {
+  return WalkCreating(path, this_ptr, true);
+}
+
+Tree_NodePtr Tree_Node::GetOrCreateRelativeNode(const RWCString& path,
+                                                const Tree_NodePtr& this_ptr) {
+  Tree_Path walk(path);
+  return WalkCreating(walk, this_ptr, true);
+}
+
+Tree_NodePtr Tree_Node::GetOrCreateUnProtectedRelativeNode(Tree_Path& path,
+                                                           const Tree_NodePtr& this_ptr) {
+  return WalkCreating(path, this_ptr, false);
+}
+
+Tree_NodePtr Tree_Node::GetOrCreateUnProtectedRelativeNode(const RWCString& path,
+                                                           const Tree_NodePtr& this_ptr) {
+  Tree_Path walk(path);
+  return WalkCreating(walk, this_ptr, false);
+}
+
+// ---- Path matching ------------------------------------------------------------------------
+
+bool Tree_Node::IsPathHit(const char* path, const char* name, const char*& rest) {
+  rest = nullptr;
+  if (path == nullptr || name == nullptr) return false;
+  while (*name != '\0' && *path == *name) {
+    ++path;
+    ++name;
+  }
+  if (*name != '\0') return false;
+  if (*path == '\0') return true;
+  if (*path == '\\') rest = path + 1;
+  return false;
+}

@@ -1,0 +1,128 @@
+// Reference-counted node handle. Copies of one handle form a family that shares the node,
+// one counter, one owner flag and one MutexHolder; the last release of an owning family
+// deletes the node. The family's protection toggle (an int it points to) decides whether
+// count changes are atomic, so a protected family may be copied and released from several
+// threads at once. One handle object is never used by two threads at once.
+#pragma once
+
+#include <utility>
+
+#include "host/MutexHolder.h"
+
+template <class T>
+class ThreadAPI_AutoPtrThreadToggle {
+ public:
+  // A null handle: holds no node and allocates nothing.
+  constexpr ThreadAPI_AutoPtrThreadToggle() noexcept = default;
+
+  // Starts a new owning, unprotected family over `p`. A null `p` gives a null handle. Should
+  // the family's allocation fail, `p` is deleted before the exception leaves.
+  explicit ThreadAPI_AutoPtrThreadToggle(T* p) : m_ptr(p) {
+    if (p == nullptr) return;
+    try {
+      m_family = new Family;
+    } catch (...) {
+      delete p;
+      throw;
+    }
+  }
+
+  // Joins the family of `other`.
+  ThreadAPI_AutoPtrThreadToggle(const ThreadAPI_AutoPtrThreadToggle& other) noexcept
+      : m_ptr(other.m_ptr), m_family(other.m_family) {
+    if (m_family != nullptr) m_family->holder.change_count(&m_family->count, +1);
+  }
+
+  // Takes over the reference of `other`, which becomes a null handle; no count changes.
+  ThreadAPI_AutoPtrThreadToggle(ThreadAPI_AutoPtrThreadToggle&& other) noexcept
+      : m_ptr(std::exchange(other.m_ptr, nullptr)),
+        m_family(std::exchange(other.m_family, nullptr)) {}
+
+  // Does nothing when both hold the same node (even across families, and for two null
+  // handles). Otherwise takes the new reference before it releases the old one, so `other`
+  // may live inside the node this handle alone keeps alive.
+  ThreadAPI_AutoPtrThreadToggle& operator=(const ThreadAPI_AutoPtrThreadToggle& other) noexcept {
+    if (m_ptr == other.m_ptr) return *this;
+    ThreadAPI_AutoPtrThreadToggle copy(other);
+    Swap(copy);
+    return *this;
+  }
+
+  ThreadAPI_AutoPtrThreadToggle& operator=(ThreadAPI_AutoPtrThreadToggle&& other) noexcept {
+    if (this == &other) return *this;
+    ThreadAPI_AutoPtrThreadToggle taken(std::move(other));
+    Swap(taken);
+    return *this;
+  }
+
+  // Releases this handle's reference; the last release of an owning family deletes the node.
+  virtual ~ThreadAPI_AutoPtrThreadToggle() { Release(); }
+
+  // Points the whole family, every copy included, at `toggle`: while it is nonzero, count
+  // changes are atomic. The caller keeps the int alive as long as the family. Does nothing
+  // on a null handle.
+  void SetToggle(int* toggle) const noexcept {
+    if (m_family != nullptr) m_family->holder.SetToggle(toggle);
+  }
+
+  // Clears the family's owner flag for good and returns the node: from now on no release of
+  // this family deletes it.
+  T* Disown() const noexcept {
+    if (m_family != nullptr) m_family->is_owner = 0;
+    return m_ptr;
+  }
+
+  T* get() const noexcept { return m_ptr; }
+  T* operator->() const noexcept { return m_ptr; }
+  T& operator*() const noexcept { return *m_ptr; }
+  explicit operator bool() const noexcept { return m_ptr != nullptr; }
+
+  // Number of live handles in this family; 0 for a null handle. Exact only while no other
+  // thread changes the count.
+  long UseCount() const noexcept { return m_family != nullptr ? m_family->count : 0; }
+  // Whether the family's last release deletes the node; false for a null handle.
+  bool IsOwner() const noexcept { return m_family != nullptr && m_family->is_owner != 0; }
+  // Whether count changes are atomic right now; false for a null handle.
+  bool IsProtected() const noexcept {
+    return m_family != nullptr && m_family->holder.IsProtected();
+  }
+  // Whether the two handles are copies of one family (two null handles are).
+  bool SharesFamilyWith(const ThreadAPI_AutoPtrThreadToggle& other) const noexcept {
+    return m_family == other.m_family;
+  }
+
+  // Two handles are equal when they hold the same node, whatever their families.
+  friend bool operator==(const ThreadAPI_AutoPtrThreadToggle& a,
+                         const ThreadAPI_AutoPtrThreadToggle& b) noexcept {
+    return a.m_ptr == b.m_ptr;
+  }
+
+ private:
+  // Counter, owner flag and holder of one family, in one allocation.
+  struct Family {
+    long count = 1;
+    int is_owner = 1;
+    MutexHolder holder;
+  };
+
+  void Swap(ThreadAPI_AutoPtrThreadToggle& other) noexcept {
+    std::swap(m_ptr, other.m_ptr);
+    std::swap(m_family, other.m_family);
+  }
+
+  void Release() noexcept {
+    Family* family = std::exchange(m_family, nullptr);
+    T* ptr = std::exchange(m_ptr, nullptr);
+    if (family == nullptr) return;
+    if (family->holder.change_count(&family->count, -1) != 0) return;
+    if (family->is_owner != 0) delete ptr;
+    delete family;
+  }
+
+  T* m_ptr = nullptr;
+  Family* m_family = nullptr;
+};
+
+class Tree_Node;
+// The node handle used throughout the library.
+using Tree_NodePtr = ThreadAPI_AutoPtrThreadToggle<Tree_Node>;

@@ -1,0 +1,1 @@
+#include "Tree/Tree_Node.h"

@@ -1,0 +1,5 @@
+#include <benchmark/benchmark.h>
+
+#include "Tree/Tree_Node.h"
+
+BENCHMARK_MAIN();

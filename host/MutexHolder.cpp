@@ -1,0 +1,3 @@
+#include "host/MutexHolder.h"
+
+int MutexHolder::s_default_toggle = 0;

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for the given number of seconds
+# (default 60), starting from its seed corpus. A crash, leak or timeout fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-60}"
+
+scripts/install-deps.sh
+cmake --preset fuzz
+cmake --build --preset fuzz
+
+for target in fuzz_id_block fuzz_string_arr; do
+  work="build/fuzz/corpus/$target"
+  mkdir -p "$work"
+  echo "-- $target for ${seconds}s"
+  "build/fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="build/fuzz/$target-" "$work" "fuzz/corpus/$target"
+done

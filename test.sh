@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Installs what is missing, configures, builds and runs every test through ctest.
+#   ./test.sh           the default build
+#   ./test.sh asan      AddressSanitizer + UndefinedBehaviorSanitizer
+#   ./test.sh tsan      ThreadSanitizer
+# Exits non-zero on any failure; safe to run again.
+set -euo pipefail
+cd "$(dirname "$0")"
+preset="${1:-default}"
+
+scripts/install-deps.sh
+cmake --preset "$preset"
+cmake --build --preset "$preset"
+
+ctest_args=(--preset "$preset" -j2)
+# The consumer builds compile the library again from scratch; once per run is enough.
+[ "$preset" = default ] || ctest_args+=(-LE consumer)
+ctest "${ctest_args[@]}"
