@@ -60,7 +60,9 @@ int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
              "FALSE\n");
     return 0;
   }
-  if (HasAncestor(new_child.get())) {
+  // Every ancestor has a child, so a childless node can only close a cycle by being this
+  // node: appending fresh nodes down a deep chain then costs no walk up the chain.
+  if (new_child->IsEmpty() != 0 ? new_child.get() == this : HasAncestor(new_child.get())) {
     TREE_LOG(3,
              "Insert(Tree_NodePtr & new_child, int child_index) : new_child is this node or "
              "one of its ancestors, return FALSE %s\n",
