@@ -257,7 +257,7 @@ Tree_PathAndValueArray* Tree_Node::GetSubTreeValues(const RWCString& path,
   const int child_count = found->GetChildCount();
   for (int i = 0, entry = 0; i < child_count; ++i) {
     const Tree_Node& child = *found->GetChildAt(i);
-    if (child.m_allows_children != 0) continue;
+    if (!IsOfKind(child, false)) continue;
     const Tree_Value* value = child.GetTreeValue();
     values->SetPV(entry++, child.m_key_name, value != nullptr ? value->Value() : RWCString());
   }
@@ -285,7 +285,7 @@ String_Arr* Tree_Node::GetSubTreePaths(const RWCString& path, const Tree_NodePtr
   const int child_count = found->GetChildCount();
   for (int i = 0, entry = 0; i < child_count; ++i) {
     const Tree_Node& child = *found->GetChildAt(i);
-    if (child.m_allows_children == 0) continue;
+    if (!IsOfKind(child, true)) continue;
     names->SetStr(entry++, child.m_key_name.data(), -1);
   }
   TREE_LOG(7, "End GetSubTreePaths(RWCString & path,Tree_NodePtr & this_ptr)\n");
