@@ -4,6 +4,7 @@
 // flat byte form. None of them is safe for concurrent use, and none logs.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 class Generic_String_Arr {
@@ -50,8 +51,9 @@ class String_Arr : public Generic_String_Arr {
   String_Arr& operator=(const String_Arr& other);
   ~String_Arr() override;
 
-  // The slot pointers themselves; owned by the array, valid until it grows or is cleared.
-  const char** GetStrArray() { return const_cast<const char**>(m_str_array); }
+  // The slot pointers, GetArrLen() of them, or null when there are none; owned by the array,
+  // valid until it grows or is cleared.
+  const char** GetStrArray();
   // The buffer of slot `index`, or null when `index` is out of range.
   char* GetStr(int index) const override;
   // Copies `str` (up to its terminator, at most 255 characters; `len` is not used) into slot
@@ -63,9 +65,13 @@ class String_Arr : public Generic_String_Arr {
   void clear() override;
 
  private:
+  // Appends `slots` new, empty slots.
   void Grow(int slots);
 
-  char** m_str_array = nullptr;
+  // One heap buffer of kSlotSize bytes per slot, so that a slot never shares memory with its
+  // neighbours, and the array of their addresses that GetStrArray hands out.
+  std::vector<std::unique_ptr<char[]>> m_buffers;
+  std::vector<char*> m_str_array;
 };
 
 // Each text in a heap buffer of its own exact length; texts may hold NUL bytes when given

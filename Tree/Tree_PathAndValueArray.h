@@ -29,8 +29,9 @@ class Tree_PathAndValueArray {
   explicit Tree_PathAndValueArray(int len);
   Tree_PathAndValueArray(const Tree_PathAndValueArray& other);
   Tree_PathAndValueArray& operator=(const Tree_PathAndValueArray& other);
-  Tree_PathAndValueArray(Tree_PathAndValueArray&&) noexcept = default;
-  Tree_PathAndValueArray& operator=(Tree_PathAndValueArray&&) noexcept = default;
+  // A moved-from array has no entries.
+  Tree_PathAndValueArray(Tree_PathAndValueArray&& other) noexcept;
+  Tree_PathAndValueArray& operator=(Tree_PathAndValueArray&& other) noexcept;
   ~Tree_PathAndValueArray() = default;
 
   int GetArrLen() const { return m_arr_len; }

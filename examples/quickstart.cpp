@@ -1,6 +1,8 @@
 // One request, end to end: a host stores the value 80 as the leaf port under net\srv, reads
-// the tree back and watches the library's trace in the log.
+// the tree back and watches the library's trace in the log; then it reads a value by path,
+// lists one level and searches the tree.
 #include <cstdio>
+#include <memory>
 
 #include "Tree/Tree_Node.h"
 #include "host/Qor_LogFile.h"
@@ -48,6 +50,33 @@ int main() {
   std::printf("\nport marked incomplete: root subtree-complete=%d\n", root->IsSubtreeComplete());
   port->SetSingleNodeComplete(true);
   std::printf("port complete again:   root subtree-complete=%d\n", root->IsSubtreeComplete());
+
+  // 6. Reading by path, listing a level, searching. Quiet from here on: only failures.
+  QorGLog.SetMaxLevel(3);
+  root->GetOrCreateRelativeNode("net\\dns", root)
+      ->Add(Tree_NodePtr(new Tree_Node("port", new Tree_Value("53", 0))));
+  std::printf("\nGetValue(net\\srv\\port) = %s\n", root->GetValue("net\\srv\\port", root).data());
+
+  std::unique_ptr<String_Arr> services(root->GetSubTreePaths("net", root));
+  std::printf("sub trees of net:");
+  for (int i = 0; services != nullptr && i < services->GetArrLen(); ++i) {
+    std::printf(" %s", services->GetStr(i));
+  }
+  std::unique_ptr<Tree_PathAndValueArray> values(srv->GetSubTreeValues("", srv));
+  std::printf("\nvalues of net\\srv:");
+  for (int i = 0; values != nullptr && i < values->GetArrLen(); ++i) {
+    std::printf(" %s=%s", values->GetPV(i)->m_path_buf, values->GetPV(i)->m_value_buf);
+  }
+
+  // Every port under any parent, with and without the root's name.
+  for (int cut_root : {0, 1}) {
+    std::unique_ptr<String_Arr> hits(root->Search("port", root, cut_root));
+    std::printf("\nSearch(port, cut_root=%d):", cut_root);
+    for (int i = 0; hits != nullptr && i < hits->GetArrLen(); ++i) {
+      std::printf(" %s", hits->GetStr(i));
+    }
+  }
+  std::printf("\n");
 
   QorGLog.SetSink({});
   return 0;
