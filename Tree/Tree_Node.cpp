@@ -34,12 +34,11 @@ RWCString GeneratedKeyName() {
 }
 
 // Children vectors of dying nodes, released one at a time by the outermost destructor of
-// this thread, so that destroying a deep chain never nests destructors.
-struct PendingChildren {
-  std::vector<std::unique_ptr<Tree_NodePtrVec>> vectors;
-  bool draining = false;
-};
-thread_local PendingChildren t_pending;
+// this thread, so that destroying a deep chain never nests destructors. The list lives in
+// that destructor's frame; a thread_local pointer (trivially destructible) reaches it, which
+// keeps destruction safe during static destruction at exit as well.
+using PendingChildren = std::vector<std::unique_ptr<Tree_NodePtrVec>>;
+thread_local PendingChildren* t_pending = nullptr;
 
 }  // namespace
 
@@ -86,15 +85,19 @@ Tree_Node::~Tree_Node() {
 
   // Releasing the handles may destroy the children; their vectors join the pending list
   // instead of being released inside this destructor.
-  t_pending.vectors.push_back(std::move(m_children));
-  if (t_pending.draining) return;
-  t_pending.draining = true;
-  while (!t_pending.vectors.empty()) {
-    std::unique_ptr<Tree_NodePtrVec> children = std::move(t_pending.vectors.back());
-    t_pending.vectors.pop_back();
+  if (t_pending != nullptr) {
+    t_pending->push_back(std::move(m_children));
+    return;
+  }
+  PendingChildren pending;
+  t_pending = &pending;
+  m_children.reset();
+  while (!pending.empty()) {
+    std::unique_ptr<Tree_NodePtrVec> children = std::move(pending.back());
+    pending.pop_back();
     children.reset();
   }
-  t_pending.draining = false;
+  t_pending = nullptr;
 }
 
 Tree_Value* Tree_Node::GetTreeValue() const {

@@ -98,3 +98,21 @@ TEST(Node, DestroyingAParentLeavesOutsideHeldChildrenAliveAsRoots) {
   EXPECT_EQ(RWCString("kept"), kept->GetPath());
   EXPECT_EQ(1, kept->GetChildCount());
 }
+
+namespace {
+
+// Destroyed with the other statics at exit, after this thread's thread_local objects are
+// gone: the destructor must not depend on any of them.
+Tree_NodePtr BuildTreeKeptUntilExit() {
+  Tree_NodePtr root = MakeBranch("kept_until_exit");
+  AddLeaf(AddBranch(root, "branch"), "leaf", "1");
+  return root;
+}
+Tree_NodePtr g_tree_kept_until_exit = BuildTreeKeptUntilExit();
+
+}  // namespace
+
+TEST(Node, TreeHeldByAStaticHandleIsDestroyedAtExit) {
+  EXPECT_EQ(3, g_tree_kept_until_exit->GetNodeNum());
+  BuildTreeKeptUntilExit();  // a destruction on this thread before the one at exit
+}
