@@ -13,7 +13,7 @@ namespace {
 using TextVector = std::vector<std::unique_ptr<char[]>>;
 using LengthVector = std::vector<int>;
 
-// A count above this is refused by the unsized reader: 2^30, the largest the vectors take.
+// The unsized reader refuses counts from 2^30 up: it cannot see that the block is shorter.
 constexpr int kMaxUnsizedCount = 1 << 30;
 // The fewest bytes an entry takes: one digit, its NUL, an empty text and its NUL.
 constexpr int kMinEntryBytes = 3;

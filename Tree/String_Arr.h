@@ -88,12 +88,11 @@ class Dynamic_String_Arr : public Generic_String_Arr {
   // The length of slot `index` without its terminator; -1 for a slot without text or an
   // index out of range.
   int GetLength(int index) const;
-  // Stores a copy of the first `len` bytes of `str` (up to its first NUL when `len` is
-  // negative) at slot GetInsertedNum(), not at `index`, and adds 1 to GetInsertedNum().
-  // `index` past the end doubles the array; whenever slot GetInsertedNum() still lies past
-  // the end, the array grows to at least one slot, then doubles. A text left in that slot by
-  // ClearWithoutDeleting is released. A negative index, a null `str` or a text longer than
-  // INT_MAX bytes does nothing.
+  // Copies the first `len` bytes of `str` (up to its first NUL when `len` is negative) into
+  // slot GetInsertedNum(), not `index`, and adds 1 to GetInsertedNum(). `index` past the end
+  // doubles the array; if that slot still lies past the end, the array grows to at least one
+  // slot, then doubles. A negative index, a null `str` or a text over INT_MAX bytes does
+  // nothing.
   void SetStr(int index, const char* str, int len) override;
 
   // The flat form: the entry count N = GetInsertedNum() as decimal digits and a NUL, then for
@@ -105,13 +104,11 @@ class Dynamic_String_Arr : public Generic_String_Arr {
   // L + 10 for texts below 100,000,000 bytes, and always enough for what is written. When
   // the flat form would not fit in an int, stores null in `buf` and returns -1.
   int FlattenToByteArray(char*& buf) const;
-  // Replaces the contents with the entries of the flat form at `buf`, which must end at the
-  // NUL after its last text: this reader is not told the size and trusts the lengths. It
-  // reads numbers as stream input of an int does (leading white space, an optional sign,
-  // leading zeros) but requires each to end at its NUL and a text's NUL after its bytes,
-  // and rejects a negative length or a count that is negative or not below 2^30: on such a
-  // block, or a null `buf`, the array is left empty. Untrusted bytes go through the sized
-  // overload.
+  // Replaces the contents with the entries of the flat form at `buf`. Not told the size, it
+  // trusts the lengths: untrusted bytes go through the sized overload. Numbers are read as
+  // stream input reads an int (leading white space, a sign, leading zeros) but must end at
+  // their NUL. A null `buf`, a malformed number, a negative length, a count outside
+  // [0, 2^30) or a text not followed by a NUL leaves the array empty.
   void ReadFromFlattenedByteArray(char* buf);
   // Replaces the contents with the entries of the `size`-byte flat form at `buf`, never
   // reading outside those bytes. Accepts exactly what FlattenToByteArray writes: every number
