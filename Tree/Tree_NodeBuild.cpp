@@ -3,6 +3,7 @@
 // sorted records.
 #include <cstddef>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -38,7 +39,7 @@ class ConsumedRecords {
   std::size_t m_next = 0;
 };
 
-// Whether `path` is `parent_path`, one separator and at least nothing more.
+// Whether `path` begins with `parent_path` and one separator; what follows may be empty.
 bool IsBelow(const RWCString& path, const RWCString& parent_path, const RWCString& separator) {
   const std::string_view text = path.view();
   const std::size_t head = parent_path.length();

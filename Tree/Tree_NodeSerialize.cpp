@@ -25,6 +25,13 @@ struct IdVecDeleter {
 };
 using OwnedIdVec = std::unique_ptr<IdVec, IdVecDeleter>;
 
+// Appends a fresh default record to `vec`, which owns it from then on, and returns it.
+Tree_IdNodeInfo* AppendRecord(IdVec* vec) {
+  auto record = std::make_unique<Tree_IdNodeInfo>();
+  vec->insert(record.get());
+  return record.release();
+}
+
 constexpr char kSerializeName[] =
     "GetSerializeIdNodeInfoVec(RWTPtrOrderedVector<Tree_IdNodeInfo> * vec,int & size_of_ret)";
 
@@ -56,14 +63,7 @@ void Tree_Node::FillIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, int& las
     int child_count;
     int next_child;
   };
-  const auto append = [&](const Tree_NodePtr& at, bool with_value, int parent) {
-    auto record = std::make_unique<Tree_IdNodeInfo>();
-    FillIdNode(*record, at, with_value, parent, ++last_id);
-    vec->insert(record.get());
-    record.release();
-  };
-
-  append(node, false, parent_id);
+  FillIdNode(*AppendRecord(vec), node, false, parent_id, ++last_id);
   std::vector<Frame> frames;
   frames.push_back(Frame{node, last_id, node->GetChildCount(), 0});
   while (!frames.empty()) {
@@ -73,12 +73,10 @@ void Tree_Node::FillIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, int& las
       continue;
     }
     Tree_NodePtr child = frame.node->ChildHandle(frame.next_child++);
-    const int parent = frame.id;
-    if (child->m_allows_children == 0) {
-      append(child, true, parent);
-      continue;
-    }
-    append(child, false, parent);
+    // Value leaves are listed with their values; branches are entered.
+    const bool is_leaf = child->m_allows_children == 0;
+    FillIdNode(*AppendRecord(vec), child, is_leaf, frame.id, ++last_id);
+    if (is_leaf) continue;
     const int child_count = child->GetChildCount();
     frames.push_back(Frame{std::move(child), last_id, child_count, 0});
   }
@@ -128,10 +126,8 @@ void Tree_Node::FillPartialIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, i
         children_stop = stop.substr(cut + separator_view.size());
       }
     }
-    auto record = std::make_unique<Tree_IdNodeInfo>();
-    FillIdNode(*record, at, false, parent, ++last_id);
-    vec->insert(record.get());
-    Tree_IdNodeInfo* const listed = record.release();
+    Tree_IdNodeInfo* const listed = AppendRecord(vec);
+    FillIdNode(*listed, at, false, parent, ++last_id);
 
     const int child_count = at->GetChildCount();
     if (child_count > max_sons && !top) {
@@ -155,10 +151,7 @@ void Tree_Node::FillPartialIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, i
     }
     Tree_NodePtr child = frame.node->ChildHandle(frame.next_child++);
     if (child->m_allows_children == 0) {
-      auto record = std::make_unique<Tree_IdNodeInfo>();
-      FillIdNode(*record, child, true, frame.id, ++last_id);
-      vec->insert(record.get());
-      record.release();
+      FillIdNode(*AppendRecord(vec), child, true, frame.id, ++last_id);
       continue;
     }
     // `enter` may grow `frames`, so the values it needs are taken out of the frame first.
