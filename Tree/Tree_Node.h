@@ -228,14 +228,19 @@ class Tree_Node {
   // Consumes `vec` (every record and the vector) and returns the big-endian byte block of its
   // records, preceded by the virtual parent path when `full_info` is set; stores the block's
   // size in `size_of_ret`. The caller releases the block with delete[]. Null, with
-  // `size_of_ret` untouched, for a null vector (level 3).
+  // `size_of_ret` untouched, for a null vector or a block that would not fit in an int
+  // (level 3; the vector is still consumed).
   static char* GetSerializeIdNodeInfoVec(RWTPtrOrderedVector<Tree_IdNodeInfo>* vec,
                                          int& size_of_ret, RWCString virtual_parent_path,
                                          bool full_info);
   // Decodes a block written by GetSerializeIdNodeInfoVec with the same `full_info`: a new id
-  // vector owned by the caller, and the virtual parent path. Checks every field against the
-  // `size` bytes and never reads past them; on a malformed block returns null and, when
-  // `error_offset` is given, stores the offset of the field that broke.
+  // vector owned by the caller, and the virtual parent path (empty without `full_info`).
+  // Checks every field against the `size` bytes and never reads past them. The records must
+  // form a tree in pre-order, as the library's vectors do: ids equal to indexes, parent id -1
+  // for the first record, and for every other the previous record or one of its ancestors;
+  // completion flags are 0 or 1. A malformed block (also a null `buf` or a negative `size`)
+  // gives null, logged at level 3, with `virtual_parent_path` untouched and, when
+  // `error_offset` is given, the offset of the field that broke stored there.
   static RWTPtrOrderedVector<Tree_IdNodeInfo>* GetIdNodeInfoVecFromSerialized(
       const char* buf, int size, bool full_info, RWCString& virtual_parent_path,
       int* error_offset = nullptr);
@@ -248,7 +253,8 @@ class Tree_Node {
                                    Qor_PtrSortedVector<Tree_NodeInfo>* vec);
   // Consumes `vec` and builds from its records a new subtree whose top is named after the
   // last element of `path` and reports `path` as its own. Returns the null handle for a null
-  // vector, or (level 3) when a record has no parent to go under.
+  // vector, or (level 3) when a record has no parent to go under. A record whose path does
+  // not begin with its parent path and a separator is skipped (level 3).
   static Tree_NodePtr BuildSubTree(Qor_PtrSortedVector<Tree_NodeInfo>* vec, const RWCString& path);
 
   // ---- Tree algebra ----------------------------------------------------------------------
@@ -335,12 +341,18 @@ class Tree_Node {
                                        RWTPtrOrderedVector<Tree_IdNodeInfo>* vec, int& last_id,
                                        int parent_id, int depth_left, int max_sons,
                                        RWCString stop_path, bool is_top);
+  // The size of the block the writer makes of the same arguments: 0 for a null vector, -1
+  // when it would not fit in an int.
   static int GetInfoVecLen(RWTPtrOrderedVector<Tree_IdNodeInfo>* vec, RWCString virtual_parent_path,
                            bool full_info);
+  // Writes `*value` as 4 big-endian bytes at `buf + offset`.
   static void WriteIntToChar(int* value, char* buf, int offset);
 
   void CalculateChecksum(const char* pattern);
   void CalculateChecksumIgnoreOrder(const char* pattern);
+  // The post-order walk behind both: children in index order, or by key name when
+  // `ignore_order` is set.
+  void CalculateChecksumWalk(const char* pattern, bool ignore_order);
 
   void SetSubtreeComplete(bool complete);
   void IncDecCompleteSons(int change);

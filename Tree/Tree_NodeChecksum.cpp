@@ -1,1 +1,107 @@
+// Subtree checksums: a CRC-32 over the children's checksums, the key name and the value,
+// cached in each node. The walk keeps its own stack, so no depth reaches the thread's stack.
+#include <algorithm>
+#include <cstddef>
+#include <vector>
+
 #include "Tree/Tree_Node.h"
+#include "host/Qor_CRC.h"
+
+namespace {
+
+// Feeds a child's checksum as one letter per hexadecimal digit, lowest digit first ('A' for
+// 0 up to 'P' for 15): 0x1A3 is fed as D, K, B, and 0 feeds nothing.
+void FoldChecksum(Qor_CRC& crc, unsigned int checksum) {
+  for (; checksum != 0; checksum >>= 4) {
+    crc.AddByte(static_cast<unsigned char>('A' + (checksum & 15u)));
+  }
+}
+
+}  // namespace
+
+unsigned long Tree_Node::GetChecksum(const char* pattern, bool cached_only) {
+  if (!m_checksum_valid && !cached_only) CalculateChecksum(pattern);
+  return m_checksum;
+}
+
+unsigned long Tree_Node::GetChecksumIgnoreOrder(const char* pattern, bool cached_only) {
+  if (!m_checksum_valid && !cached_only) CalculateChecksumIgnoreOrder(pattern);
+  return m_checksum;
+}
+
+void Tree_Node::SetChecksum(unsigned int value, bool set_validity, bool validity) {
+  m_checksum = value;
+  if (set_validity) m_checksum_valid = validity;
+}
+
+void Tree_Node::CalculateChecksum(const char* pattern) {
+  CalculateChecksumWalk(pattern, false);
+}
+
+void Tree_Node::CalculateChecksumIgnoreOrder(const char* pattern) {
+  CalculateChecksumWalk(pattern, true);
+}
+
+void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
+  // One frame per node being computed. Its children, in visiting order, sit in `children`
+  // from `first_child` to the end of the vector while the frame is on top; frames nest, so
+  // the children of the open frames form a stack as well.
+  struct Frame {
+    Tree_Node* node;
+    const char* children_pattern;  // what the pattern asks of the children, or null
+    Qor_CRC crc;
+    std::size_t first_child;
+    std::size_t next_child;
+  };
+  std::vector<Frame> frames;
+  std::vector<Tree_Node*> children;
+
+  // Opens a frame for `node`, unless its cached value stands or the pattern leaves it out
+  // (checksum 0, which its parent folds as nothing).
+  const auto open = [&](Tree_Node* node, const char* node_pattern) {
+    if (node->m_checksum_valid) return;
+    const char* rest = nullptr;
+    if (IsPathHit(node_pattern, node->m_key_name.data(), rest)) {
+      node->m_checksum = 0;
+      node->m_checksum_valid = true;
+      return;
+    }
+    const std::size_t first = children.size();
+    const int child_count = node->GetChildCount();
+    for (int i = 0; i < child_count; ++i) children.push_back(node->ChildHandle(i).get());
+    if (ignore_order) {
+      // Siblings share their parent's path, so path order is the byte order of key names;
+      // the stable sort keeps equal names in index order.
+      std::stable_sort(children.begin() + static_cast<std::ptrdiff_t>(first), children.end(),
+                       [](const Tree_Node* a, const Tree_Node* b) {
+                         return a->m_key_name.compareTo(b->m_key_name) < 0;
+                       });
+    }
+    frames.push_back(Frame{node, rest, Qor_CRC(), first, first});
+  };
+
+  open(this, pattern);
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next_child < children.size()) {
+      Tree_Node* const child = children[frame.next_child];
+      if (!child->m_checksum_valid) {
+        const std::size_t depth = frames.size();
+        open(child, frame.children_pattern);
+        if (frames.size() != depth) continue;  // folded once the child's frame closes
+      }
+      FoldChecksum(frame.crc, child->m_checksum);
+      ++frame.next_child;
+      continue;
+    }
+    Tree_Node* const node = frame.node;
+    frame.crc.AddString(" ");
+    frame.crc.AddString(node->m_key_name.data());
+    frame.crc.AddString(" ");
+    if (node->m_tree_value != nullptr) frame.crc.AddString(node->m_tree_value->Value().data());
+    node->m_checksum = static_cast<unsigned int>(frame.crc.Finish());
+    node->m_checksum_valid = true;
+    children.resize(frame.first_child);
+    frames.pop_back();
+  }
+}
