@@ -48,8 +48,10 @@ class ThreadAPI_AutoPtrThreadToggle {
     return *this;
   }
 
+  // As the copy: does nothing when both hold the same node (`other` then keeps its
+  // reference); otherwise takes over the reference of `other` and releases the old one.
   ThreadAPI_AutoPtrThreadToggle& operator=(ThreadAPI_AutoPtrThreadToggle&& other) noexcept {
-    if (this == &other) return *this;
+    if (m_ptr == other.m_ptr) return *this;
     ThreadAPI_AutoPtrThreadToggle taken(std::move(other));
     Swap(taken);
     return *this;

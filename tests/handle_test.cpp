@@ -2,12 +2,11 @@
 
 #include <utility>
 
-#include "Tree/Tree_NodePtr.h"
 #include "tests/test_support.h"
 
 namespace {
 
-// Counts its own destructions, so tests can see when a family deletes its object.
+// Counts its own destructions, so tests see when a family deletes its object.
 struct Probe {
   explicit Probe(int* deaths) : deaths(deaths) {}
   ~Probe() { ++*deaths; }
@@ -17,113 +16,78 @@ using ProbePtr = ThreadAPI_AutoPtrThreadToggle<Probe>;
 
 }  // namespace
 
-TEST(Handle, CopiesShareOneFamilyAndTheLastOwnerDeletes) {
+TEST(Handle, CopiesShareAFamilyWhoseLastOwnerDeletes) {
   int deaths = 0;
   {
     ProbePtr first(new Probe(&deaths));
-    EXPECT_EQ(1, first.UseCount());
-    EXPECT_TRUE(first.IsOwner());
     {
       ProbePtr copy(first);
       EXPECT_EQ(2, first.UseCount());
       EXPECT_TRUE(copy.SharesFamilyWith(first));
-      EXPECT_EQ(first.get(), copy.get());
     }
     EXPECT_EQ(1, first.UseCount());
     EXPECT_EQ(0, deaths);
   }
   EXPECT_EQ(1, deaths);
-}
 
-TEST(Handle, DisownedFamilyNeverDeletes) {
-  int deaths = 0;
   Probe* raw = nullptr;
   {
-    ProbePtr handle(new Probe(&deaths));
-    ProbePtr copy = handle;
-    raw = copy.Disown();
-    EXPECT_FALSE(handle.IsOwner());
+    ProbePtr disowned(new Probe(&deaths));
+    raw = disowned.Disown();
   }
-  EXPECT_EQ(0, deaths);
+  EXPECT_EQ(1, deaths);  // a disowned family frees only its counter
   delete raw;
-  EXPECT_EQ(1, deaths);
 }
 
-TEST(Handle, AssignmentBetweenFamiliesOfOneNodeChangesNothing) {
+TEST(Handle, AssignmentKeepsFamiliesOfOneNodeApart) {
   int deaths = 0;
   Probe* raw = new Probe(&deaths);
   ProbePtr owner(raw);
   ProbePtr second_family(raw);
   second_family.Disown();  // at most one family may own a node
   ProbePtr target = owner;
-  target = second_family;
+  target = second_family;  // same node: nothing happens
+  ProbePtr& same = target;
+  target = same;
   EXPECT_TRUE(target.SharesFamilyWith(owner));
   EXPECT_EQ(2, owner.UseCount());
   EXPECT_EQ(1, second_family.UseCount());
 
-  ProbePtr& same = target;
-  target = same;  // self-assignment
+  owner = std::move(second_family);  // the same node again: nothing happens
   EXPECT_EQ(2, owner.UseCount());
-  EXPECT_EQ(0, deaths);
-}
-
-TEST(Handle, AssigningNullReleasesTheOldReference) {
-  int deaths = 0;
-  ProbePtr handle(new Probe(&deaths));
-  ProbePtr other_null;
-  handle = other_null;
+  target = ProbePtr();
+  owner = ProbePtr(nullptr);
   EXPECT_EQ(1, deaths);
-  EXPECT_EQ(nullptr, handle.get());
-  EXPECT_EQ(0, handle.UseCount());
-  EXPECT_TRUE(handle == ProbePtr(nullptr));  // null handles of different families are equal
-  EXPECT_FALSE(static_cast<bool>(handle));
-}
+  EXPECT_TRUE(owner == target);  // null handles are equal whatever their families
 
-TEST(Handle, MoveTakesTheReferenceWithoutCounting) {
-  int deaths = 0;
-  ProbePtr source(new Probe(&deaths));
-  ProbePtr moved(std::move(source));
-  EXPECT_EQ(nullptr, source.get());
-  EXPECT_EQ(1, moved.UseCount());
-  ProbePtr target(new Probe(&deaths));
-  target = std::move(moved);
-  EXPECT_EQ(1, deaths);  // target's old object
+  ProbePtr moved(new Probe(&deaths));
+  target = std::move(moved);  // takes the reference over without counting
+  EXPECT_EQ(nullptr, moved.get());
   EXPECT_EQ(1, target.UseCount());
-}
-
-TEST(Handle, ToggleGovernsTheWholeFamily) {
-  int deaths = 0;
-  ProbePtr handle(new Probe(&deaths));
-  ProbePtr copy = handle;
-  EXPECT_FALSE(copy.IsProtected());
-  int toggle = 1;
-  handle.SetToggle(&toggle);
-  EXPECT_TRUE(copy.IsProtected());
-  toggle = 0;
-  EXPECT_FALSE(copy.IsProtected());
 }
 
 TEST(Handle, AssigningAChildOverItsOnlyParentHandleIsSafe) {
   // The source lives in the children vector of the node the target alone keeps alive.
   Tree_NodePtr root = MakeBranch("root");
-  Tree_NodePtr grandchild;
-  {
-    Tree_NodePtr child = AddBranch(root, "child");
-    grandchild = AddLeaf(child, "leaf", "1");
-  }
+  Tree_NodePtr grandchild = AddLeaf(AddBranch(root, "child"), "leaf", "1");
   root = root->GetChildAt(0);
   EXPECT_EQ(RWCString("child"), root->GetKeyName());
   EXPECT_EQ(nullptr, root->GetParent());  // the old root died and unlinked it
   EXPECT_EQ(root.get(), grandchild->GetParent());
 }
 
-TEST(Handle, ProtectionSetThroughALookupReachesTheStoredCopy) {
+TEST(Handle, ToggleSetThroughALookupGovernsTheStoredCopyAndTheSubtree) {
   Tree_NodePtr root = MakeBranch("root");
-  AddBranch(root, "a");
+  AddLeaf(AddBranch(root, "a"), "leaf", "1");
   Tree_NodePtr found = root->GetRelativeNode("a", root);
+  EXPECT_FALSE(found.IsProtected());
   int toggle = 1;
   Tree_Node::ChangeTreeNodePtrProtection(found, toggle);
-  EXPECT_TRUE(root->GetChildAt(0).IsProtected());
+  const Tree_NodePtr& stored = root->GetChildAt(0);
+  EXPECT_TRUE(stored.IsProtected());
+  EXPECT_TRUE(stored->GetChildAt(0).IsProtected());
+  EXPECT_FALSE(root.IsProtected());
   toggle = 0;
-  EXPECT_FALSE(root->GetChildAt(0).IsProtected());
+  EXPECT_FALSE(stored->GetChildAt(0).IsProtected());
+  Tree_Node::ChangeTreeNodePtrProtection(Tree_NodePtr(), toggle);  // null: nothing to do
 }

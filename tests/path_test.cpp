@@ -1,101 +1,68 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "tests/test_support.h"
 
 namespace {
 
-// Every GetRoot result with the IsOnlyRoot that follows it, until the flag is set.
-std::vector<std::pair<std::string, int>> Walk(const char* text) {
+// Each GetRoot result followed by the IsOnlyRoot after it ("a0" "b1"), until the flag is set.
+std::vector<std::string> Walk(const char* text) {
   Tree_Path path{RWCString(text)};
-  std::vector<std::pair<std::string, int>> steps;
+  std::vector<std::string> steps;
   do {
-    std::string element = path.GetRoot().str();
-    steps.emplace_back(std::move(element), path.IsOnlyRoot());
+    const std::string element = path.GetRoot().str();
+    steps.push_back(element + std::to_string(path.IsOnlyRoot()));
   } while (path.IsOnlyRoot() == 0);
   return steps;
 }
 
-using Steps = std::vector<std::pair<std::string, int>>;
+using Steps = std::vector<std::string>;
 
 }  // namespace
 
-TEST(TreePath, HandsOutOneElementPerCall) {
-  EXPECT_EQ(Steps({{"a", 0}, {"b", 0}, {"c", 1}}), Walk("a\\b\\c"));
-  EXPECT_EQ(Steps({{"a", 1}}), Walk("a"));
-  EXPECT_EQ(Steps({{"", 1}}), Walk(""));
+TEST(TreePath, HandsOutOneElementPerCallEmptyOnesIncluded) {
+  EXPECT_EQ(Steps({"a0", "b0", "c1"}), Walk("a\\b\\c"));
+  EXPECT_EQ(Steps({"a1"}), Walk("a"));
+  EXPECT_EQ(Steps({"1"}), Walk(""));
+  EXPECT_EQ(Steps({"a0", "1"}), Walk("a\\"));
+  EXPECT_EQ(Steps({"0", "a1"}), Walk("\\a"));
+  EXPECT_EQ(Steps({"a0", "0", "b1"}), Walk("a\\\\b"));
 }
 
-TEST(TreePath, EmptyElementsComeOutAsEmptyStrings) {
-  EXPECT_EQ(Steps({{"a", 0}, {"", 1}}), Walk("a\\"));
-  EXPECT_EQ(Steps({{"", 0}, {"a", 1}}), Walk("\\a"));
-  EXPECT_EQ(Steps({{"a", 0}, {"", 0}, {"b", 1}}), Walk("a\\\\b"));
-}
-
-TEST(TreePath, RepeatsTheLastElementOnceDone) {
-  Tree_Path path(RWCString("a\\b"));
-  path.GetRoot();
-  EXPECT_EQ(RWCString("b"), path.GetRoot());
-  EXPECT_EQ(RWCString("b"), path.GetRoot());
-  Tree_Path whole(RWCString("a"));
-  whole.GetRoot();
-  EXPECT_EQ(RWCString("a"), whole.GetRoot());
-  EXPECT_EQ(1, whole.IsOnlyRoot());
-}
-
-TEST(TreePath, CopyContinuesWhereTheOriginalStood) {
+TEST(TreePath, RepeatsTheLastElementAndCopiesTheCursor) {
   Tree_Path path(RWCString("a\\b\\c"));
   path.GetRoot();
   Tree_Path copy = path;
   EXPECT_EQ(RWCString("b"), copy.GetRoot());
   EXPECT_EQ(RWCString("b"), path.GetRoot());
-}
-
-TEST(TreePath, SetPathKeepsTheCursor) {
-  Tree_Path fresh;
-  fresh.SetPath(RWCString("x\\y"));
-  EXPECT_EQ(RWCString("x"), fresh.GetRoot());
+  path.GetRoot();
+  EXPECT_EQ(RWCString("c"), path.GetRoot());
 
   Tree_Path walked(RWCString("ab\\cd"));
   walked.GetRoot();                        // cursor at 3
-  walked.SetPath(RWCString("12\\45\\7"));  // goes on from offset 3 of the new text
+  walked.SetPath(RWCString("12\\45\\7"));  // the walk goes on from offset 3 of the new text
   EXPECT_EQ(RWCString("45"), walked.GetRoot());
   walked.SetPath(RWCString("1"));  // shorter than the cursor: the rest is empty
   EXPECT_EQ(RWCString(""), walked.GetRoot());
-  EXPECT_EQ(1, walked.IsOnlyRoot());
 }
 
-TEST(NodePath, JoinsKeyNamesFromTheRoot) {
+TEST(NodePath, JoinsKeyNamesFromTheRootOrItsVirtualParentPath) {
   Tree_NodePtr root = MakeBranch("r");
-  Tree_NodePtr net = AddBranch(root, "net");
-  Tree_NodePtr port = AddLeaf(net, "port", "80");
-  EXPECT_EQ(RWCString("r"), root->GetPath());
-  EXPECT_EQ(RWCString("r\\net\\port"), port->GetPath());
-  EXPECT_EQ(RWCString("\\"), Tree_Node::separator);
-}
-
-TEST(NodePath, VirtualParentPathReplacesTheRootsName) {
-  Tree_NodePtr root = MakeBranch("r");
-  Tree_NodePtr child = AddBranch(root, "c");
+  Tree_NodePtr child = AddBranch(root, "a\\b");  // names are not escaped
+  Tree_NodePtr leaf = AddLeaf(child, "port", "80");
+  EXPECT_EQ(RWCString("r\\a\\b\\port"), leaf->GetPath());
   root->SetVirtualParentPath(RWCString("cfg\\site"));
   EXPECT_EQ(RWCString("cfg\\site"), root->GetPath());
-  EXPECT_EQ(RWCString("cfg\\site\\c"), child->GetPath());
+  EXPECT_EQ(RWCString("cfg\\site\\a\\b\\port"), leaf->GetPath());
 
-  // A removed child reports its own name, or its own virtual path, again.
+  // A removed child reports its own name, or the virtual path set on it earlier.
   child->SetVirtualParentPath(RWCString("elsewhere"));
-  EXPECT_EQ(RWCString("cfg\\site\\c"), child->GetPath());  // ignored while it has a parent
+  EXPECT_EQ(RWCString("cfg\\site\\a\\b"), child->GetPath());
   root->Remove(child);
-  EXPECT_EQ(RWCString("elsewhere"), child->GetPath());
+  EXPECT_EQ(RWCString("elsewhere\\port"), leaf->GetPath());
   Tree_NodePtr plain = AddBranch(root, "p");
   root->Remove(plain);
   EXPECT_EQ(RWCString("p"), plain->GetPath());
-}
-
-TEST(NodePath, KeyNamesAreNotEscaped) {
-  Tree_NodePtr root = MakeBranch("r");
-  Tree_NodePtr odd = AddBranch(root, "a\\b");
-  EXPECT_EQ(RWCString("r\\a\\b"), odd->GetPath());
 }
