@@ -60,7 +60,9 @@ int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
              "FALSE\n");
     return 0;
   }
-  if (HasAncestor(new_child.get())) {
+  // An ancestor of this node has children, so a childless node needs no walk up the chain:
+  // building a tree by appending new nodes stays constant-time at any depth.
+  if (new_child.get() == this || (new_child->GetChildCount() > 0 && HasAncestor(new_child.get()))) {
     TREE_LOG(3,
              "Insert(Tree_NodePtr & new_child, int child_index) : new_child is this node or "
              "one of its ancestors, return FALSE %s\n",
