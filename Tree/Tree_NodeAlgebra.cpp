@@ -143,11 +143,11 @@ class MergeLevel {
 static_assert(std::is_nothrow_move_constructible_v<MergeLevel>);
 
 // The merge of `first` into a copy of `second`, at every depth or among the tops' children
-// only. Equivalent to copying `second` and, for each child A of `first` in order, looking up
-// the first child of the same name as the children stand then: none, and a copy of A is
-// appended; a match and A a branch (every depth only), and the match is merged with A the same
-// way and moved to the end. The copy is private, so the merges happen in place: the result is
-// built in time linear in the size of both inputs.
+// only. For each child A of `first`, in order, the copy's first child of the same name, as the
+// children stand at that moment, is looked up. Without one, a copy of A is appended. With one,
+// and A a branch (every depth only), A is merged into it the same way and it moves to the end.
+// The copy is private, so this happens in place rather than on further copies, and the whole
+// merge takes time linear in the size of both inputs.
 Tree_NodePtr MergeIntoCopy(const Tree_NodePtr& first, const Tree_NodePtr& second,
                            bool every_depth) {
   if (second.get() == nullptr) return first;
@@ -160,25 +160,25 @@ Tree_NodePtr MergeIntoCopy(const Tree_NodePtr& first, const Tree_NodePtr& second
   levels.emplace_back(first.get(), result);
   while (!levels.empty()) {
     MergeLevel& level = levels.back();
-    Tree_Node* child = level.NextFirstChild();
-    if (child == nullptr) {
+    Tree_Node* const from_first = level.NextFirstChild();
+    if (from_first == nullptr) {
       level.Finish();
       levels.pop_back();
       continue;
     }
-    const int match = level.Find(child->KeyName().view());
+    const int match = level.Find(from_first->KeyName().view());
     if (match < 0) {
       if (level.Target().IsLeaf() != 0) {
-        if (stand_in.get() == nullptr) stand_in = NewBranch(child->KeyName());
+        if (stand_in.get() == nullptr) stand_in = NewBranch(from_first->KeyName());
         level.Target().Add(stand_in);
       } else {
-        level.Append(child->DuplicateFromHereDown(true));
+        level.Append(from_first->DuplicateFromHereDown(true));
       }
       continue;
     }
-    if (!every_depth || child->IsLeaf() != 0) continue;
+    if (!every_depth || from_first->IsLeaf() != 0) continue;
     Tree_NodePtr matched = level.MoveToEnd(match);
-    levels.emplace_back(child, std::move(matched));
+    levels.emplace_back(from_first, std::move(matched));
   }
   return result;
 }
