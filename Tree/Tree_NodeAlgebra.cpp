@@ -1,9 +1,9 @@
 // Tree algebra: deep copies, merges, change trees and pruning. Every walk keeps its own stack
 // of frames, so no depth of tree reaches the thread's stack, and every new node is linked with
 // Insert or Add, so completion counters stay consistent.
+#include <cstddef>
 #include <memory>
 #include <string_view>
-#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -35,78 +35,48 @@ Tree_NodePtr CopyOfNode(const Tree_Node& source) {
   return NewLeaf(source.KeyName(), value.Value(), value.IsChange());
 }
 
-// One level of an in-place merge: the children of `first` are merged into `target`, a private
-// node with no parent. `target`'s children are tracked in slots, in their current order. The
-// first `m_attached` slots are still in `target`'s child vector; every later slot is held here,
-// out of the tree, and is added back, in slot order, when the level is finished. A node that
-// moves to the end leaves a dead slot behind and takes a new one. Past a few slots, the live
-// slots of each key name are chained in order, so the first live child of a name is found in
-// constant time; below that, a scan is cheaper than the table.
-class MergeLevel {
+// Merges the first input into a private copy of the second, in place, level by level, on a
+// stack of its own. At each level the children of a node of the first input are merged into
+// `target`, a node of the copy that has no parent while its level is open, so that every Add
+// into it costs the same at any depth. `target`'s children are tracked in slots, in their
+// current order: the first `attached` are still in its child vector; every later one is held
+// out of the tree and is added back, in slot order, when the level closes. A node that moves
+// to the end leaves a dead slot behind and takes a new one. The slots of all open levels share
+// one stack, the deepest level's last. Past a few slots, a level chains the live slots of each
+// key name in order, so that the first live child of a name is found in constant time; below
+// that, a scan is cheaper than the table.
+class InPlaceMerge {
  public:
-  MergeLevel(Tree_Node* first, Tree_NodePtr target)
-      : m_first(first),
-        m_first_count(first->GetChildCount()),
-        m_target(std::move(target)),
-        m_attached(m_first_count > 0 ? m_target->GetChildCount() : 0) {
-    m_slots.reserve(static_cast<std::size_t>(m_attached));
-    for (int i = 0; i < m_attached; ++i) Append(m_target->GetChildAt(i));
-  }
+  explicit InPlaceMerge(bool every_depth) : m_every_depth(every_depth) {}
 
-  Tree_Node& Target() const { return *m_target; }
-  // The next child of `first` to merge in, or null when every child is done.
-  Tree_Node* NextFirstChild() {
-    return m_next_first < m_first_count ? m_first->GetChildAt(m_next_first++).get() : nullptr;
-  }
-
-  // The slot of the first live child named `name`, or -1.
-  int Find(std::string_view name) const {
-    if (!m_indexed) {
-      for (std::size_t i = 0; i < m_slots.size(); ++i) {
-        if (m_slots[i].live && m_slots[i].node->KeyName().view() == name)
-          return static_cast<int>(i);
+  // For each child A of `first`, in order, looks up the first child of the same name of
+  // `copy`, as the children stand at that moment. Without one, a copy of A is appended. With
+  // one, and A a branch (every depth only), A is merged into it the same way and it moves to
+  // the end.
+  void Run(Tree_Node* first, const Tree_NodePtr& copy) {
+    Open(first, copy);
+    while (!m_levels.empty()) {
+      Level& level = m_levels.back();
+      if (level.next_first == level.first_count) {
+        Close();
+        continue;
       }
-      return -1;
-    }
-    const auto found = m_by_name.find(name);
-    return found == m_by_name.end() ? -1 : found->second.first;
-  }
-
-  // Puts `node` after every child (it joins `target` when the level is finished).
-  void Append(const Tree_NodePtr& node) {
-    m_slots.push_back(Slot{node, -1, true});
-    if (m_indexed) {
-      Chain(static_cast<int>(m_slots.size()) - 1);
-    } else if (m_slots.size() > kScanLimit) {
-      m_indexed = true;
-      for (std::size_t i = 0; i < m_slots.size(); ++i) {
-        if (m_slots[i].live) Chain(static_cast<int>(i));
+      Tree_Node* const from_first = level.first->GetChildAt(level.next_first++).get();
+      const int match = Find(from_first->KeyName().view());
+      if (match < 0) {
+        if (level.target->IsLeaf() != 0) {
+          Refuse(*level.target, *from_first);
+        } else {
+          Append(from_first->DuplicateFromHereDown(true));
+        }
+      } else if (m_every_depth && from_first->IsLeaf() == 0) {
+        Open(from_first, MoveToEnd(match));
       }
-    }
-  }
-
-  // Takes the node of `slot`, which must be the first live slot of its name, out of its place
-  // and puts it after every child; returns it, out of the tree until the level is finished.
-  Tree_NodePtr MoveToEnd(int slot) {
-    // Children from `slot` on leave the vector from the back, so no removal shifts others.
-    while (m_attached > slot) m_target->Remove(--m_attached);
-    Slot& old = m_slots[static_cast<std::size_t>(slot)];
-    old.live = false;
-    Tree_NodePtr node = old.node;
-    if (m_indexed) m_by_name.find(node->KeyName().view())->second.first = old.next_same_name;
-    Append(node);
-    return node;
-  }
-
-  // Adds every live child held out of the tree back to `target`, in slot order.
-  void Finish() {
-    for (std::size_t i = static_cast<std::size_t>(m_attached); i < m_slots.size(); ++i) {
-      if (m_slots[i].live) m_target->Add(m_slots[i].node);
     }
   }
 
  private:
-  static constexpr std::size_t kScanLimit = 8;
+  static constexpr int kScanLimit = 8;
 
   struct Slot {
     Tree_NodePtr node;
@@ -117,69 +87,118 @@ class MergeLevel {
     int first;  // the first live slot of the name, or -1
     int last;   // the last slot of the name
   };
+  using NameIndex = std::unordered_map<std::string_view, Names>;
+  struct Level {
+    Tree_Node* first;
+    int first_count;  // read once, when the level opens
+    int next_first;
+    Tree_NodePtr target;
+    int attached;
+    std::size_t base;                    // the level's first slot in m_slots
+    std::unique_ptr<NameIndex> by_name;  // null while a scan is cheaper
+  };
+
+  void Open(Tree_Node* first, Tree_NodePtr target) {
+    const int first_count = first->GetChildCount();
+    const int attached = first_count > 0 ? target->GetChildCount() : 0;
+    m_levels.push_back(
+        Level{first, first_count, 0, std::move(target), attached, m_slots.size(), nullptr});
+    const Tree_NodePtr& open = m_levels.back().target;
+    for (int i = 0; i < attached; ++i) Append(open->GetChildAt(i));
+  }
+
+  // Adds the level's live children held out of the tree back to its target, in slot order.
+  void Close() {
+    const Level& level = m_levels.back();
+    const auto base = m_slots.begin() + static_cast<std::ptrdiff_t>(level.base);
+    for (auto slot = base + level.attached; slot != m_slots.end(); ++slot) {
+      if (slot->live) level.target->Add(slot->node);
+    }
+    m_slots.erase(base, m_slots.end());
+    m_levels.pop_back();
+  }
+
+  Slot& At(int slot) { return m_slots[m_levels.back().base + static_cast<std::size_t>(slot)]; }
+  int SlotCount() const { return static_cast<int>(m_slots.size() - m_levels.back().base); }
+
+  // The slot of the first live child named `name`, or -1.
+  int Find(std::string_view name) {
+    const NameIndex* by_name = m_levels.back().by_name.get();
+    if (by_name == nullptr) {
+      for (int slot = 0; slot < SlotCount(); ++slot) {
+        if (At(slot).live && At(slot).node->KeyName().view() == name) return slot;
+      }
+      return -1;
+    }
+    const auto found = by_name->find(name);
+    return found == by_name->end() ? -1 : found->second.first;
+  }
+
+  // Puts `node` after every child (it joins the target when the level closes).
+  void Append(const Tree_NodePtr& node) {
+    m_slots.push_back(Slot{node, -1, true});
+    Level& level = m_levels.back();
+    if (level.by_name != nullptr) {
+      Chain(SlotCount() - 1);
+    } else if (SlotCount() > kScanLimit) {
+      level.by_name = std::make_unique<NameIndex>();
+      for (int slot = 0; slot < SlotCount(); ++slot) {
+        if (At(slot).live) Chain(slot);
+      }
+    }
+  }
 
   // Appends `slot` to the chain of its key name.
   void Chain(int slot) {
-    const std::string_view name = m_slots[static_cast<std::size_t>(slot)].node->KeyName().view();
-    Names& names = m_by_name.try_emplace(name, Names{-1, -1}).first->second;
+    NameIndex& by_name = *m_levels.back().by_name;
+    Names& names =
+        by_name.try_emplace(At(slot).node->KeyName().view(), Names{-1, -1}).first->second;
     if (names.first < 0) {
       names.first = slot;
     } else {
-      m_slots[static_cast<std::size_t>(names.last)].next_same_name = slot;
+      At(names.last).next_same_name = slot;
     }
     names.last = slot;
   }
 
-  Tree_Node* m_first;
-  int m_first_count;
-  int m_next_first = 0;
-  Tree_NodePtr m_target;
-  int m_attached;
+  // Takes the node of `slot`, the first live slot of its name, out of its place and puts it
+  // after every child; returns it, out of the tree until the level closes.
+  Tree_NodePtr MoveToEnd(int slot) {
+    Level& level = m_levels.back();
+    // Children from `slot` on leave the vector from the back, so no removal shifts others.
+    while (level.attached > slot) level.target->Remove(--level.attached);
+    Slot& old = At(slot);
+    old.live = false;
+    Tree_NodePtr node = old.node;
+    if (level.by_name != nullptr) {
+      level.by_name->find(node->KeyName().view())->second.first = old.next_same_name;
+    }
+    Append(node);
+    return node;
+  }
+
+  // A leaf refuses a child of the first input: it is offered a stand-in, so that its Insert
+  // logs the refusal and the copy it would refuse is never made.
+  void Refuse(Tree_Node& leaf, const Tree_Node& from_first) {
+    if (m_stand_in.get() == nullptr) m_stand_in = NewBranch(from_first.KeyName());
+    leaf.Add(m_stand_in);
+  }
+
+  bool m_every_depth;
+  std::vector<Level> m_levels;
   std::vector<Slot> m_slots;
-  bool m_indexed = false;
-  std::unordered_map<std::string_view, Names> m_by_name;
+  Tree_NodePtr m_stand_in;
 };
-// Levels are kept in a vector that grows by moving them.
-static_assert(std::is_nothrow_move_constructible_v<MergeLevel>);
 
 // The merge of `first` into a copy of `second`, at every depth or among the tops' children
-// only. For each child A of `first`, in order, the copy's first child of the same name, as the
-// children stand at that moment, is looked up. Without one, a copy of A is appended. With one,
-// and A a branch (every depth only), A is merged into it the same way and it moves to the end.
-// The copy is private, so this happens in place rather than on further copies, and the whole
-// merge takes time linear in the size of both inputs.
+// only. The copy is private, so the merge happens in place rather than on further copies, and
+// takes time linear in the size of both inputs.
 Tree_NodePtr MergeIntoCopy(const Tree_NodePtr& first, const Tree_NodePtr& second,
                            bool every_depth) {
   if (second.get() == nullptr) return first;
   if (first.get() == nullptr) return second;
   Tree_NodePtr result = second->DuplicateFromHereDown(true);
-  // Offered, in place of a copy, to a leaf that has to refuse a child: its Insert logs the
-  // refusal, and the copy it would have refused is never made.
-  Tree_NodePtr stand_in;
-  std::vector<MergeLevel> levels;
-  levels.emplace_back(first.get(), result);
-  while (!levels.empty()) {
-    MergeLevel& level = levels.back();
-    Tree_Node* const from_first = level.NextFirstChild();
-    if (from_first == nullptr) {
-      level.Finish();
-      levels.pop_back();
-      continue;
-    }
-    const int match = level.Find(from_first->KeyName().view());
-    if (match < 0) {
-      if (level.Target().IsLeaf() != 0) {
-        if (stand_in.get() == nullptr) stand_in = NewBranch(from_first->KeyName());
-        level.Target().Add(stand_in);
-      } else {
-        level.Append(from_first->DuplicateFromHereDown(true));
-      }
-      continue;
-    }
-    if (!every_depth || from_first->IsLeaf() != 0) continue;
-    Tree_NodePtr matched = level.MoveToEnd(match);
-    levels.emplace_back(from_first, std::move(matched));
-  }
+  InPlaceMerge(every_depth).Run(first.get(), result);
   return result;
 }
 
