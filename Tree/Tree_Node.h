@@ -265,14 +265,19 @@ class Tree_Node {
   Tree_NodePtr DuplicateFromHereDown(bool deep = true) const;
   // A new tree: a copy of `second` into which copies of `first`'s nodes are merged at every
   // depth (Merge) or among the tops' children only (MergeOneLevel); `second` wins every
-  // conflict. When one input is null, the other input itself is returned.
+  // conflict, and a merged branch moves to the end of its parent's children. A leaf of the
+  // copy refuses `first`'s children (Insert logs each at level 3). When one input is null,
+  // the other input itself is returned. Linear in the size of both inputs.
   static Tree_NodePtr Merge(const Tree_NodePtr& first, const Tree_NodePtr& second);
   static Tree_NodePtr MergeOneLevel(const Tree_NodePtr& first, const Tree_NodePtr& second);
   // A new tree of the leaves below `node` whose change flag is nonzero (copied with flag 1)
-  // and the branches leading to them; the null handle when nothing changed.
+  // and the branches leading to them; the null handle when nothing changed, or (level 3)
+  // when `node` is null.
   static Tree_NodePtr GetChangesTreeNode(const Tree_NodePtr& node);
-  // Removes, in place, every branch below this node that leads to no leaf. Returns whether
-  // this node still has a child or a value.
+  // Removes, in place, every branch below this node that leads to no leaf, through
+  // Remove(int), last child first. Returns whether this node still has a child or a value;
+  // when not, logs "GetTreeValue(): return NULL" at level 7, as it does for each branch
+  // below that loses all its children and holds no value.
   bool RemoveEmptyBranches();
 
   // ---- Checksums -------------------------------------------------------------------------

@@ -1,1 +1,316 @@
+// Tree algebra: deep copies, merges, change trees and pruning. Every walk keeps its own stack
+// of frames, so no depth of tree reaches the thread's stack, and every new node is linked with
+// Insert or Add, so completion counters stay consistent.
+#include <cstddef>
+#include <memory>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "Tree/TreeLog.h"
 #include "Tree/Tree_Node.h"
+
+namespace {
+
+// A new branch named `name`, owned by a new unprotected family.
+Tree_NodePtr NewBranch(const RWCString& name) {
+  return Tree_NodePtr(new Tree_Node(name));
+}
+
+// A new leaf named `name` holding a new value (`text`, `is_change`), owned by a new
+// unprotected family.
+Tree_NodePtr NewLeaf(const RWCString& name, const RWCString& text, int is_change) {
+  auto value = std::make_unique<Tree_Value>(text, is_change);
+  Tree_NodePtr leaf(new Tree_Node(name, value.get()));
+  value.release();  // the leaf owns it now
+  return leaf;
+}
+
+// A childless copy of `source` with fresh bookkeeping: a leaf keeps its value text and change
+// flag; a branch is copied without the value that may have been set on it.
+Tree_NodePtr CopyOfNode(const Tree_Node& source) {
+  if (source.IsLeaf() == 0) return NewBranch(source.KeyName());
+  const Tree_Value& value = *source.GetTreeValue();  // a leaf always holds one
+  return NewLeaf(source.KeyName(), value.Value(), value.IsChange());
+}
+
+// Merges the first input into a private copy of the second, in place, level by level, on a
+// stack of its own. At each level the children of a node of the first input are merged into
+// `target`, a node of the copy that has no parent while its level is open, so that every Add
+// into it costs the same at any depth. `target`'s children are tracked in slots, in their
+// current order: the first `attached` are still in its child vector; every later one is held
+// out of the tree and is added back, in slot order, when the level closes. A node that moves
+// to the end leaves a dead slot behind and takes a new one. The slots of all open levels share
+// one stack, the deepest level's last. Past a few slots, a level chains the live slots of each
+// key name in order, so that the first live child of a name is found in constant time; below
+// that, a scan is cheaper than the table.
+class InPlaceMerge {
+ public:
+  explicit InPlaceMerge(bool every_depth) : m_every_depth(every_depth) {}
+
+  // For each child A of `first`, in order, looks up the first child of the same name of
+  // `copy`, as the children stand at that moment. Without one, a copy of A is appended. With
+  // one, and A a branch (every depth only), A is merged into it the same way and it moves to
+  // the end.
+  void Run(Tree_Node* first, const Tree_NodePtr& copy) {
+    Open(first, copy);
+    while (!m_levels.empty()) {
+      Level& level = m_levels.back();
+      if (level.next_first == level.first_count) {
+        Close();
+        continue;
+      }
+      Tree_Node* const from_first = level.first->GetChildAt(level.next_first++).get();
+      const int match = Find(from_first->KeyName().view());
+      if (match < 0) {
+        if (level.target->IsLeaf() != 0) {
+          Refuse(*level.target, *from_first);
+        } else {
+          Append(from_first->DuplicateFromHereDown(true));
+        }
+      } else if (m_every_depth && from_first->IsLeaf() == 0) {
+        Open(from_first, MoveToEnd(match));
+      }
+    }
+  }
+
+ private:
+  static constexpr int kScanLimit = 8;
+
+  struct Slot {
+    Tree_NodePtr node;
+    int next_same_name;  // the next live slot with this key name, or -1
+    bool live;
+  };
+  struct Names {
+    int first;  // the first live slot of the name, or -1
+    int last;   // the last slot of the name
+  };
+  using NameIndex = std::unordered_map<std::string_view, Names>;
+  struct Level {
+    Tree_Node* first;
+    int first_count;  // read once, when the level opens
+    int next_first;
+    Tree_NodePtr target;
+    int attached;
+    std::size_t base;                    // the level's first slot in m_slots
+    std::unique_ptr<NameIndex> by_name;  // null while a scan is cheaper
+  };
+
+  void Open(Tree_Node* first, Tree_NodePtr target) {
+    const int first_count = first->GetChildCount();
+    const int attached = first_count > 0 ? target->GetChildCount() : 0;
+    m_levels.push_back(
+        Level{first, first_count, 0, std::move(target), attached, m_slots.size(), nullptr});
+    const Tree_NodePtr& open = m_levels.back().target;
+    for (int i = 0; i < attached; ++i) Append(open->GetChildAt(i));
+  }
+
+  // Adds the level's live children held out of the tree back to its target, in slot order.
+  void Close() {
+    const Level& level = m_levels.back();
+    const auto base = m_slots.begin() + static_cast<std::ptrdiff_t>(level.base);
+    for (auto slot = base + level.attached; slot != m_slots.end(); ++slot) {
+      if (slot->live) level.target->Add(slot->node);
+    }
+    m_slots.erase(base, m_slots.end());
+    m_levels.pop_back();
+  }
+
+  Slot& At(int slot) { return m_slots[m_levels.back().base + static_cast<std::size_t>(slot)]; }
+  int SlotCount() const { return static_cast<int>(m_slots.size() - m_levels.back().base); }
+
+  // The slot of the first live child named `name`, or -1.
+  int Find(std::string_view name) {
+    const NameIndex* by_name = m_levels.back().by_name.get();
+    if (by_name == nullptr) {
+      for (int slot = 0; slot < SlotCount(); ++slot) {
+        if (At(slot).live && At(slot).node->KeyName().view() == name) return slot;
+      }
+      return -1;
+    }
+    const auto found = by_name->find(name);
+    return found == by_name->end() ? -1 : found->second.first;
+  }
+
+  // Puts `node` after every child (it joins the target when the level closes).
+  void Append(const Tree_NodePtr& node) {
+    m_slots.push_back(Slot{node, -1, true});
+    Level& level = m_levels.back();
+    if (level.by_name != nullptr) {
+      Chain(SlotCount() - 1);
+    } else if (SlotCount() > kScanLimit) {
+      level.by_name = std::make_unique<NameIndex>();
+      for (int slot = 0; slot < SlotCount(); ++slot) {
+        if (At(slot).live) Chain(slot);
+      }
+    }
+  }
+
+  // Appends `slot` to the chain of its key name.
+  void Chain(int slot) {
+    NameIndex& by_name = *m_levels.back().by_name;
+    Names& names =
+        by_name.try_emplace(At(slot).node->KeyName().view(), Names{-1, -1}).first->second;
+    if (names.first < 0) {
+      names.first = slot;
+    } else {
+      At(names.last).next_same_name = slot;
+    }
+    names.last = slot;
+  }
+
+  // Takes the node of `slot`, the first live slot of its name, out of its place and puts it
+  // after every child; returns it, out of the tree until the level closes.
+  Tree_NodePtr MoveToEnd(int slot) {
+    Level& level = m_levels.back();
+    // Children from `slot` on leave the vector from the back, so no removal shifts others.
+    while (level.attached > slot) level.target->Remove(--level.attached);
+    Slot& old = At(slot);
+    old.live = false;
+    Tree_NodePtr node = old.node;
+    if (level.by_name != nullptr) {
+      level.by_name->find(node->KeyName().view())->second.first = old.next_same_name;
+    }
+    Append(node);
+    return node;
+  }
+
+  // A leaf refuses a child of the first input: it is offered a stand-in, so that its Insert
+  // logs the refusal and the copy it would refuse is never made.
+  void Refuse(Tree_Node& leaf, const Tree_Node& from_first) {
+    if (m_stand_in.get() == nullptr) m_stand_in = NewBranch(from_first.KeyName());
+    leaf.Add(m_stand_in);
+  }
+
+  bool m_every_depth;
+  std::vector<Level> m_levels;
+  std::vector<Slot> m_slots;
+  Tree_NodePtr m_stand_in;
+};
+
+// The merge of `first` into a copy of `second`, at every depth or among the tops' children
+// only. The copy is private, so the merge happens in place rather than on further copies, and
+// takes time linear in the size of both inputs.
+Tree_NodePtr MergeIntoCopy(const Tree_NodePtr& first, const Tree_NodePtr& second,
+                           bool every_depth) {
+  if (second.get() == nullptr) return first;
+  if (first.get() == nullptr) return second;
+  Tree_NodePtr result = second->DuplicateFromHereDown(true);
+  InPlaceMerge(every_depth).Run(first.get(), result);
+  return result;
+}
+
+}  // namespace
+
+Tree_NodePtr Tree_Node::DuplicateFromHereDown(bool /*deep*/) const {
+  // Post-order: a copy joins its parent's copy once its own subtree is done, so every Insert
+  // goes into a node without a parent and costs the same at any depth.
+  struct Frame {
+    const Tree_Node* source;
+    Tree_NodePtr copy;
+    int next_child;
+  };
+  std::vector<Frame> frames;
+  frames.push_back(Frame{this, CopyOfNode(*this), 0});
+  while (true) {
+    Frame& top = frames.back();
+    if (top.next_child < top.source->GetChildCount()) {
+      const Tree_Node* child = top.source->ChildHandle(top.next_child++).get();
+      frames.push_back(Frame{child, CopyOfNode(*child), 0});
+      continue;
+    }
+    Tree_NodePtr copy = std::move(top.copy);
+    frames.pop_back();
+    if (frames.empty()) return copy;
+    Frame& parent = frames.back();
+    parent.copy->Insert(copy, parent.next_child - 1);
+  }
+}
+
+Tree_NodePtr Tree_Node::Merge(const Tree_NodePtr& first, const Tree_NodePtr& second) {
+  return MergeIntoCopy(first, second, true);
+}
+
+Tree_NodePtr Tree_Node::MergeOneLevel(const Tree_NodePtr& first, const Tree_NodePtr& second) {
+  return MergeIntoCopy(first, second, false);
+}
+
+Tree_NodePtr Tree_Node::GetChangesTreeNode(const Tree_NodePtr& node) {
+  if (node.get() == nullptr) {
+    TREE_LOG(3, "GetChangesTreeNode(Tree_NodePtr & node) : node is NULL, return NULL\n");
+    return NULL_TREE_NODE_PTR;
+  }
+  // Post-order. A frame's top is created at its first changed leaf, so an unchanged subtree
+  // allocates nothing.
+  struct Frame {
+    const Tree_Node* source;
+    Tree_NodePtr changes;
+    int next_child;
+  };
+  const auto append = [](Frame& frame, const Tree_NodePtr& child) {
+    if (frame.changes.get() == nullptr) frame.changes = NewBranch(frame.source->KeyName());
+    frame.changes->Insert(child, frame.changes->GetChildCount());
+  };
+  std::vector<Frame> frames;
+  frames.push_back(Frame{node.get(), Tree_NodePtr(), 0});
+  while (true) {
+    Frame& top = frames.back();
+    if (top.next_child < top.source->GetChildCount()) {
+      const Tree_Node& child = *top.source->ChildHandle(top.next_child++);
+      if (child.m_allows_children != 0) {
+        frames.push_back(Frame{&child, Tree_NodePtr(), 0});
+      } else if (child.m_tree_value->IsChange() != 0) {
+        append(top, NewLeaf(child.m_key_name, child.m_tree_value->Value(), 1));
+      }
+      continue;
+    }
+    Tree_NodePtr changes = std::move(top.changes);
+    frames.pop_back();
+    if (frames.empty()) return changes;
+    if (changes.get() != nullptr) append(frames.back(), changes);
+  }
+}
+
+bool Tree_Node::RemoveEmptyBranches() {
+  // Post-order, children from the last index down, so a removal never shifts a child still to
+  // be visited. Each frame holds a handle, so a callback fired by a removal cannot pull a node
+  // away mid-walk.
+  struct Frame {
+    Tree_NodePtr node;
+    int next_child;  // counts down to -1
+    int remaining;
+  };
+  Tree_NodePtr self(this);
+  self.Disown();
+  std::vector<Frame> frames;
+  frames.push_back(Frame{std::move(self), GetChildCount() - 1, GetChildCount()});
+  while (true) {
+    Frame& top = frames.back();
+    Tree_Node* const node = top.node.get();
+    if (top.next_child >= 0) {
+      const int index = top.next_child--;
+      const Tree_NodePtr& child = node->ChildHandle(index);
+      if (child->m_allows_children == 0) continue;
+      if (child->GetChildCount() > 0) {
+        const int count = child->GetChildCount();
+        frames.push_back(Frame{child, count - 1, count});
+      } else {
+        node->Remove(index);
+        --top.remaining;
+      }
+      continue;
+    }
+    // GetTreeValue logs "GetTreeValue(): return NULL" when the node is left empty.
+    const bool holds_something = top.remaining > 0 || node->GetTreeValue() != nullptr;
+    const Tree_NodePtr finished = std::move(top.node);
+    frames.pop_back();
+    if (frames.empty()) return holds_something;
+    Frame& parent = frames.back();
+    if (finished->GetChildCount() == 0) {
+      parent.node->Remove(parent.next_child + 1);
+      --parent.remaining;
+    }
+  }
+}
