@@ -32,6 +32,9 @@
 #include "host/RWTPtrOrderedVector.h"
 #include "host/RWTValOrderedVector.h"
 
+// The messages of one member that reads a child by rank (defined where they are used).
+struct Tree_RankedChildTexts;
+
 // A value text with an int change flag (nonzero: changed). Replacing the text leaves the
 // flag alone; only the host and change trees set it.
 class Tree_Value {
@@ -331,6 +334,12 @@ class Tree_Node {
                                   const Tree_NodePtr& this_ptr);
   static const Tree_NodePtr& SubTreeOnly(const Tree_NodePtr& found);
   Tree_NodePtr WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect);
+
+  // The stored handle of the child of the wanted kind and rank `index` under the node `path`
+  // names, or null after the failure message of `texts`.
+  const Tree_NodePtr* FindRankedChild(const RWCString& path, int index,
+                                      const Tree_NodePtr& this_ptr, bool want_sub_tree,
+                                      const Tree_RankedChildTexts& texts);
 
   void Search(const RWCString& path, const Tree_NodePtr& this_ptr,
               RWTValOrderedVector<RWCString>& ret);

@@ -14,7 +14,7 @@ bool IsOfKind(const Tree_Node& child, bool want_sub_tree) {
 
 // The slot of the child of the wanted kind whose rank among the children of that kind is
 // `rank`, or -1. Reads the children through the guarded accessor, always in range.
-int FindRankedChild(Tree_Node& node, int rank, bool want_sub_tree) {
+int FindRankedSlot(Tree_Node& node, int rank, bool want_sub_tree) {
   const int child_count = node.GetChildCount();
   for (int i = 0, seen = 0; i < child_count; ++i) {
     if (!IsOfKind(*node.GetChildAt(i), want_sub_tree)) continue;
@@ -34,7 +34,7 @@ int CountChildren(Tree_Node& node, bool want_sub_tree) {
 
 }  // namespace
 
-// ---- Values by path and by rank -----------------------------------------------------------
+// ---- Values by path and children by rank ----------------------------------------------------
 
 RWCString Tree_Node::GetValue(const RWCString& path, const Tree_NodePtr& this_ptr) {
   Tree_Path walk(path);
@@ -62,145 +62,110 @@ RWCString Tree_Node::GetValue(const RWCString& path, const Tree_NodePtr& this_pt
   return value->GetValue();
 }
 
-RWCString Tree_Node::GetValue(const RWCString& path, int index, const Tree_NodePtr& this_ptr) {
-  TREE_LOG(7, "Start GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
-  if (index < 0) {
-    TREE_LOG(7,
-             "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index is less then "
-             "0, return empty string\n");
-    return RWCString();
-  }
-  const Tree_NodePtr found = GetRelativeNode(path, this_ptr);
-  if (found.get() == nullptr) {
-    TREE_LOG(7,
-             "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): path %s does not "
-             "exist, return \n",
-             path.data());
-    return RWCString();
-  }
-  if (index >= found->GetChildCount()) {
-    TREE_LOG(7,
-             "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index is more then "
-             "child num, return empty string\n");
-    return RWCString();
-  }
-  const int slot = FindRankedChild(*found, index, false);
-  if (slot < 0) {
-    TREE_LOG(7,
-             "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index %d does not "
-             "exist, return \n",
-             index);
-    return RWCString();
-  }
-  // A value child always carries a value; should one ever lack it, the result is empty.
-  const Tree_Value* value = found->ChildHandle(slot)->m_tree_value.get();
-  return value != nullptr ? value->GetValue() : RWCString();
+// Its Start message, then one per failure.
+struct Tree_RankedChildTexts {
+  const char* start;
+  const char* negative_index;  // %s: none
+  const char* missing_path;    // %s: the path
+  const char* past_children;   // logged at `past_children_level`
+  int past_children_level;
+  const char* missing_rank;  // %d: the index
+};
+
+namespace {
+
+constexpr Tree_RankedChildTexts kValueTexts{
+    "Start GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr)\n",
+    "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index is less then 0, return "
+    "empty string\n",
+    "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): path %s does not exist, "
+    "return \n",
+    "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index is more then child num, "
+    "return empty string\n",
+    7,
+    "GetValue(RWCString & path,int index,Tree_NodePtr & this_ptr): index %d does not exist, "
+    "return \n"};
+
+constexpr Tree_RankedChildTexts kValueNameTexts{
+    "Start GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr)\n",
+    "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index is less then 0, "
+    "return empty string\n",
+    "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): path %s does not exist, "
+    "return \n",
+    "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index is more then child "
+    "num, return empty string\n",
+    7,
+    "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index %d does not exist, "
+    "return \n"};
+
+// The sub-tree members share their texts; only the level of the bound message differs.
+constexpr Tree_RankedChildTexts SubTreeTexts(int past_children_level) {
+  return {"Start GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr)\n",
+          "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index less "
+          "then 0 , return null Tree_NodePtr\n",
+          "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : path does not "
+          "exist : %s , return null Tree_NodePtr\n",
+          "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index must be "
+          "less then child count , return null Tree_NodePtr\n",
+          past_children_level,
+          "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index not "
+          "exist : %d , return null Tree_NodePtr\n"};
 }
 
-RWCString Tree_Node::GetValueName(const RWCString& path, int index, const Tree_NodePtr& this_ptr) {
-  TREE_LOG(7, "Start GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
-  if (index < 0) {
-    TREE_LOG(7,
-             "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index is less "
-             "then 0, return empty string\n");
-    return RWCString();
-  }
-  const Tree_NodePtr found = GetRelativeNode(path, this_ptr);
-  if (found.get() == nullptr) {
-    TREE_LOG(7,
-             "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): path %s does "
-             "not exist, return \n",
-             path.data());
-    return RWCString();
-  }
-  if (index >= found->GetChildCount()) {
-    TREE_LOG(7,
-             "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index is more "
-             "then child num, return empty string\n");
-    return RWCString();
-  }
-  const int slot = FindRankedChild(*found, index, false);
-  if (slot < 0) {
-    TREE_LOG(7,
-             "GetValueName(RWCString & path,int index,Tree_NodePtr & this_ptr): index %d does "
-             "not exist, return \n",
-             index);
-    return RWCString();
-  }
-  return found->ChildHandle(slot)->m_key_name;
-}
+}  // namespace
 
-// ---- Sub trees by rank --------------------------------------------------------------------
-
-Tree_NodePtr Tree_Node::GetRelativeSubTree(const RWCString& path, int index,
-                                           const Tree_NodePtr& this_ptr) {
-  TREE_LOG(7, "Start GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
-  if (index < 0) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index "
-             "less then 0 , return null Tree_NodePtr\n");
-    return NULL_TREE_NODE_PTR;
-  }
-  const Tree_NodePtr found = GetRelativeNode(path, this_ptr);
-  if (found.get() == nullptr) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : path does "
-             "not exist : %s , return null Tree_NodePtr\n",
-             path.data());
-    return NULL_TREE_NODE_PTR;
-  }
-  if (index >= found->GetChildCount()) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index "
-             "must be less then child count , return null Tree_NodePtr\n");
-    return NULL_TREE_NODE_PTR;
-  }
-  const int slot = FindRankedChild(*found, index, true);
-  if (slot < 0) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index not "
-             "exist : %d , return null Tree_NodePtr\n",
-             index);
-    return NULL_TREE_NODE_PTR;
-  }
-  Tree_NodePtr sub_tree = found->ChildHandle(slot);
-  TREE_LOG(7, "End GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
-  return sub_tree;
-}
-
-Tree_NodePtr& Tree_Node::GetRelativeSubTreeByRef(const RWCString& path, int index,
-                                                 Tree_NodePtr& this_ptr) {
-  TREE_LOG(7, "Start GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
-  if (index < 0) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index "
-             "less then 0 , return null Tree_NodePtr\n");
-    return NULL_TREE_NODE_PTR;
+const Tree_NodePtr* Tree_Node::FindRankedChild(const RWCString& path, int index,
+                                               const Tree_NodePtr& this_ptr, bool want_sub_tree,
+                                               const Tree_RankedChildTexts& texts) {
+  TREE_LOG(7, "%s", texts.start);
+  if (index < 0) {  // before the walk: a negative index never resolves the path
+    TREE_LOG(7, "%s", texts.negative_index);
+    return nullptr;
   }
   Tree_Path walk(path);
   const Tree_NodePtr& found = Walk(this, walk, this_ptr);
   if (found.get() == nullptr) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : path does "
-             "not exist : %s , return null Tree_NodePtr\n",
-             path.data());
-    return NULL_TREE_NODE_PTR;
+    TREE_LOG(7, texts.missing_path, path.data());
+    return nullptr;
   }
+  // The bound counts children of both kinds, so an index that passes it may still miss.
   if (index >= found->GetChildCount()) {
-    TREE_LOG(3,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index "
-             "must be less then child count , return null Tree_NodePtr\n");
-    return NULL_TREE_NODE_PTR;
+    TREE_LOG(texts.past_children_level, "%s", texts.past_children);
+    return nullptr;
   }
-  const int slot = FindRankedChild(*found, index, true);
+  const int slot = FindRankedSlot(*found, index, want_sub_tree);
   if (slot < 0) {
-    TREE_LOG(7,
-             "GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr) : index not "
-             "exist : %d , return null Tree_NodePtr\n",
-             index);
-    return NULL_TREE_NODE_PTR;
+    TREE_LOG(7, texts.missing_rank, index);
+    return nullptr;
   }
-  return found->ChildHandle(slot);
+  return &found->ChildHandle(slot);
+}
+
+RWCString Tree_Node::GetValue(const RWCString& path, int index, const Tree_NodePtr& this_ptr) {
+  const Tree_NodePtr* child = FindRankedChild(path, index, this_ptr, false, kValueTexts);
+  // A value child always carries a value; should one ever lack it, the result is empty.
+  if (child == nullptr || (*child)->m_tree_value == nullptr) return RWCString();
+  return (*child)->m_tree_value->GetValue();
+}
+
+RWCString Tree_Node::GetValueName(const RWCString& path, int index, const Tree_NodePtr& this_ptr) {
+  const Tree_NodePtr* child = FindRankedChild(path, index, this_ptr, false, kValueNameTexts);
+  return child != nullptr ? (*child)->m_key_name : RWCString();
+}
+
+Tree_NodePtr Tree_Node::GetRelativeSubTree(const RWCString& path, int index,
+                                           const Tree_NodePtr& this_ptr) {
+  const Tree_NodePtr* child = FindRankedChild(path, index, this_ptr, true, SubTreeTexts(7));
+  if (child == nullptr) return NULL_TREE_NODE_PTR;
+  TREE_LOG(7, "End GetRelativeSubTree(RWCString & path,int index,Tree_NodePtr & this_ptr)\n");
+  return *child;
+}
+
+Tree_NodePtr& Tree_Node::GetRelativeSubTreeByRef(const RWCString& path, int index,
+                                                 Tree_NodePtr& this_ptr) {
+  // The stored handle of a child, never a const object.
+  const Tree_NodePtr* child = FindRankedChild(path, index, this_ptr, true, SubTreeTexts(3));
+  return child != nullptr ? const_cast<Tree_NodePtr&>(*child) : NULL_TREE_NODE_PTR;
 }
 
 // ---- Counts -------------------------------------------------------------------------------
