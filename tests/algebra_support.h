@@ -1,4 +1,4 @@
-// Helpers of the tree-algebra suites: a flat dump of a subtree and deep chains.
+// Helpers of the tree-algebra suites: a flat dump of a subtree, deep chains, a Notify counter.
 #pragma once
 
 #include <string>
@@ -7,11 +7,13 @@
 
 #include "tests/test_support.h"
 
-// One line per node of the subtree under `top`, in pre-order: the depth below `top`, the key
-// name, then "=text/flag" for a leaf or " [text/flag]" for a branch that holds a value. Note
-// that GetTreeValue logs at level 7 for every branch without a value.
-inline std::vector<std::string> Dump(const Tree_NodePtr& top) {
-  std::vector<std::string> lines;
+using Lines = std::vector<std::string>;
+
+// One line per node under `top`, in pre-order: the depth below `top`, the key name, then
+// "=text/flag" for a leaf or " [text/flag]" for a branch that holds a value. Note that
+// GetTreeValue logs at level 7 for every branch without a value.
+inline Lines Dump(const Tree_NodePtr& top) {
+  Lines lines;
   std::vector<std::pair<Tree_Node*, int>> pending{{top.get(), 0}};
   while (!pending.empty()) {
     const auto [node, depth] = pending.back();
@@ -29,26 +31,19 @@ inline std::vector<std::string> Dump(const Tree_NodePtr& top) {
   return lines;
 }
 
-// A chain of `levels` branches, each named `name`, with `bottom` (unless null) appended to the
-// lowest one. Built from the bottom up, so every Add goes into a node without a parent.
-inline Tree_NodePtr MakeChain(int levels, const RWCString& name, const Tree_NodePtr& bottom) {
-  Tree_NodePtr chain = bottom;
+// A chain of `levels` branches named c, with `bottom` (unless null) under the lowest one.
+inline Tree_NodePtr MakeChain(int levels, Tree_NodePtr chain) {
   for (int i = 0; i < levels; ++i) {
-    Tree_NodePtr parent = MakeBranch(name);
+    Tree_NodePtr parent = MakeBranch("c");
     if (chain.get() != nullptr) parent->Add(chain);
     chain = std::move(parent);
   }
   return chain;
 }
 
-// Follows the first children of `top` down to the last node whose first child has no child:
-// returns its depth below `top` and the node.
-inline std::pair<int, Tree_Node*> LowestBranch(const Tree_NodePtr& top) {
-  int depth = 0;
-  Tree_Node* node = top.get();
-  while (node->GetChildCount() > 0 && node->GetChildAt(0)->GetChildCount() > 0) {
-    node = node->GetChildAt(0).get();
-    ++depth;
-  }
-  return {depth, node};
-}
+// Counts Notify calls; MightNeedMove is ignored.
+struct NotifyCounter : Tree_NotifyList::Callback {
+  void Notify() override { ++notified; }
+  void MightNeedMove(const Tree_NodePtr& /*node*/) override {}
+  int notified = 0;
+};
