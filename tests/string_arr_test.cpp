@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "Tree/String_Arr.h"
+#include "Tree/Tree_PathAndValueArray.h"
 
 TEST(StringArr, GrowsByFiveSlotsAtATimeAlsoFarPastTheEnd) {
   String_Arr array(3);
@@ -30,4 +31,23 @@ TEST(StringArr, StoresAreCountedAndClearWithoutDeletingKeepsTheTexts) {
   EXPECT_STREQ("appended", array.GetStr(2));
   array.AddStr("again", -1);
   EXPECT_STREQ("again", array.GetStr(0));
+}
+
+TEST(StringArr, CopiesOfBothContainersAreDeep) {
+  String_Arr array(1);
+  array.AddStr("a", -1);
+  String_Arr copy(array);
+  copy.SetStr(0, "b", -1);
+  array = copy;
+  copy.SetStr(0, "c", -1);
+  EXPECT_STREQ("b", array.GetStr(0));
+
+  Tree_PathAndValueArray values(1);
+  values.SetPV(0, "path", "value");
+  Tree_PathAndValueArray other(values);
+  other.SetPV(0, "p2", "v2");
+  values = other;
+  other.SetPV(0, "p3", "v3");
+  EXPECT_STREQ("p2", values.GetPV(0)->m_path_buf);
+  EXPECT_EQ(nullptr, values.GetPV(1));
 }
