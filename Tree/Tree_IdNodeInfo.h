@@ -3,7 +3,10 @@
 // these in pre-order (ids equal to indexes) carries a whole subtree.
 #pragma once
 
+#include <memory>
+
 #include "host/RWCString.h"
+#include "host/RWTPtrOrderedVector.h"
 
 class Tree_IdNodeInfo {
  public:
@@ -48,3 +51,16 @@ class Tree_IdNodeInfo {
   bool m_single_node_complete = true;
   int m_is_change = 0;
 };
+
+// An id vector: records in pre-order, ids equal to indexes. The vector does not own its
+// records; whoever owns the vector deletes both, as Tree_OwnedIdNodeVec does.
+using Tree_IdNodeVec = RWTPtrOrderedVector<Tree_IdNodeInfo>;
+
+// Deletes an id vector together with every record in it.
+struct Tree_IdNodeVecDeleter {
+  void operator()(Tree_IdNodeVec* vec) const noexcept {
+    vec->clearAndDestroy();
+    delete vec;
+  }
+};
+using Tree_OwnedIdNodeVec = std::unique_ptr<Tree_IdNodeVec, Tree_IdNodeVecDeleter>;

@@ -10,17 +10,6 @@
 
 namespace {
 
-using IdVec = RWTPtrOrderedVector<Tree_IdNodeInfo>;
-
-// Deletes an id vector together with every record in it.
-struct IdVecDeleter {
-  void operator()(IdVec* vec) const noexcept {
-    vec->clearAndDestroy();
-    delete vec;
-  }
-};
-using OwnedIdVec = std::unique_ptr<IdVec, IdVecDeleter>;
-
 // A cursor over `size` bytes that never reads past them. Each read notes the offset of the
 // field it starts on, so that a failure can name the field that broke.
 class BlockReader {
@@ -107,10 +96,10 @@ bool ReadRecord(BlockReader& reader, bool full_info, int index, std::vector<int>
 
 }  // namespace
 
-IdVec* Tree_Node::GetIdNodeInfoVecFromSerialized(const char* buf, int size, bool full_info,
-                                                 RWCString& virtual_parent_path,
-                                                 int* error_offset) {
-  const auto reject = [error_offset](int offset) -> IdVec* {
+Tree_IdNodeVec* Tree_Node::GetIdNodeInfoVecFromSerialized(const char* buf, int size, bool full_info,
+                                                          RWCString& virtual_parent_path,
+                                                          int* error_offset) {
+  const auto reject = [error_offset](int offset) -> Tree_IdNodeVec* {
     TREE_LOG(3,
              "GetIdNodeInfoVecFromSerialized(const char * buf, int size, bool full_info) : "
              "malformed block at offset %d, return NULL\n",
@@ -128,7 +117,7 @@ IdVec* Tree_Node::GetIdNodeInfoVecFromSerialized(const char* buf, int size, bool
     header_path = RWCString(reader.TakeBytes(length), static_cast<std::size_t>(length));
   }
 
-  OwnedIdVec vec(new IdVec);
+  Tree_OwnedIdNodeVec vec(new Tree_IdNodeVec);
   std::vector<int> open;
   while (!reader.AtEnd()) {
     auto record = std::make_unique<Tree_IdNodeInfo>();

@@ -14,19 +14,8 @@
 
 namespace {
 
-using IdVec = RWTPtrOrderedVector<Tree_IdNodeInfo>;
-
-// Deletes an id vector together with every record in it.
-struct IdVecDeleter {
-  void operator()(IdVec* vec) const noexcept {
-    vec->clearAndDestroy();
-    delete vec;
-  }
-};
-using OwnedIdVec = std::unique_ptr<IdVec, IdVecDeleter>;
-
 // Appends a fresh default record to `vec`, which owns it from then on, and returns it.
-Tree_IdNodeInfo* AppendRecord(IdVec* vec) {
+Tree_IdNodeInfo* AppendRecord(Tree_IdNodeVec* vec) {
   auto record = std::make_unique<Tree_IdNodeInfo>();
   vec->insert(record.get());
   return record.release();
@@ -53,7 +42,7 @@ void Tree_Node::FillIdNode(Tree_IdNodeInfo& info, const Tree_NodePtr& node, bool
   }
 }
 
-void Tree_Node::FillIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, int& last_id,
+void Tree_Node::FillIdVecFromTree(const Tree_NodePtr& node, Tree_IdNodeVec* vec, int& last_id,
                                   int parent_id) {
   // A frame per branch whose children are being listed; it holds a handle, so the branch
   // stays alive while it is visited.
@@ -82,13 +71,13 @@ void Tree_Node::FillIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, int& las
   }
 }
 
-IdVec* Tree_Node::GetIdNodeVecFromTree(const Tree_NodePtr& tree) {
+Tree_IdNodeVec* Tree_Node::GetIdNodeVecFromTree(const Tree_NodePtr& tree) {
   TREE_LOG(7, "Start %s\n", "GetIdNodeVecFromTree(Tree_NodePtr & tree)");
   if (tree.get() == nullptr) {
     TREE_LOG(3, "GetIdNodeVecFromTree(Tree_NodePtr & tree) : tree is NULL, return NULL\n");
     return nullptr;
   }
-  OwnedIdVec vec(new IdVec(static_cast<std::size_t>(tree->GetNodeNum())));
+  Tree_OwnedIdNodeVec vec(new Tree_IdNodeVec(static_cast<std::size_t>(tree->GetNodeNum())));
   int last_id = -1;
   FillIdVecFromTree(tree, vec.get(), last_id, -1);
   return vec.release();
@@ -96,8 +85,8 @@ IdVec* Tree_Node::GetIdNodeVecFromTree(const Tree_NodePtr& tree) {
 
 // ---- Partial vectors ------------------------------------------------------------------------
 
-void Tree_Node::FillPartialIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, int& last_id,
-                                         int parent_id, int depth_left, int max_sons,
+void Tree_Node::FillPartialIdVecFromTree(const Tree_NodePtr& node, Tree_IdNodeVec* vec,
+                                         int& last_id, int parent_id, int depth_left, int max_sons,
                                          RWCString stop_path, bool is_top) {
   // A frame per branch whose children are being listed. The stop path of its children is a
   // tail of `stop_path`, which outlives the walk.
@@ -162,8 +151,8 @@ void Tree_Node::FillPartialIdVecFromTree(const Tree_NodePtr& node, IdVec* vec, i
   }
 }
 
-IdVec* Tree_Node::GetPartialIdNodeVecFromTree(const Tree_NodePtr& tree, int depth_left,
-                                              int max_sons, const RWCString& stop_path) {
+Tree_IdNodeVec* Tree_Node::GetPartialIdNodeVecFromTree(const Tree_NodePtr& tree, int depth_left,
+                                                       int max_sons, const RWCString& stop_path) {
   TREE_LOG(7, "Start GetPartialIdNodeVecFromTree\n");
   if (tree.get() == nullptr) {
     TREE_LOG(3,
@@ -171,7 +160,7 @@ IdVec* Tree_Node::GetPartialIdNodeVecFromTree(const Tree_NodePtr& tree, int dept
              "RWCString & stop_path) : tree is NULL, return NULL\n");
     return nullptr;
   }
-  OwnedIdVec vec(new IdVec);
+  Tree_OwnedIdNodeVec vec(new Tree_IdNodeVec);
   int last_id = -1;
   FillPartialIdVecFromTree(tree, vec.get(), last_id, -1, depth_left, max_sons, stop_path, true);
   return vec.release();
@@ -179,7 +168,7 @@ IdVec* Tree_Node::GetPartialIdNodeVecFromTree(const Tree_NodePtr& tree, int dept
 
 // ---- The byte block ---------------------------------------------------------------------------
 
-int Tree_Node::GetInfoVecLen(IdVec* vec, RWCString virtual_parent_path, bool full_info) {
+int Tree_Node::GetInfoVecLen(Tree_IdNodeVec* vec, RWCString virtual_parent_path, bool full_info) {
   if (vec == nullptr) return 0;
   long long total = full_info ? 4 + static_cast<long long>(virtual_parent_path.length()) : 0;
   for (const Tree_IdNodeInfo* record : *vec) {
@@ -200,13 +189,13 @@ void Tree_Node::WriteIntToChar(int* value, char* buf, int offset) {
   buf[offset + 3] = static_cast<char>(bits);
 }
 
-char* Tree_Node::GetSerializeIdNodeInfoVec(IdVec* vec, int& size_of_ret,
+char* Tree_Node::GetSerializeIdNodeInfoVec(Tree_IdNodeVec* vec, int& size_of_ret,
                                            RWCString virtual_parent_path, bool full_info) {
   if (vec == nullptr) {
     TREE_LOG(3, "%s : vec parameter is NULL, return NULL\n", kSerializeName);
     return nullptr;
   }
-  const OwnedIdVec owned(vec);  // consumed on every path from here on
+  const Tree_OwnedIdNodeVec owned(vec);  // consumed on every path from here on
   const int size = GetInfoVecLen(vec, virtual_parent_path, full_info);
   if (size < 0) {
     TREE_LOG(3, "%s : the block would exceed 2147483647 bytes, return NULL\n", kSerializeName);
