@@ -1,4 +1,4 @@
-// Helpers of the serialization suites: owning id vectors, byte strings and deep chains.
+// Helpers of the serialization suites: byte strings, record dumps and deep chains.
 #pragma once
 
 #include <cstdint>
@@ -10,19 +10,6 @@
 #include "tests/test_support.h"
 
 using IdVec = RWTPtrOrderedVector<Tree_IdNodeInfo>;
-using NodeInfoVec = Qor_PtrSortedVector<Tree_NodeInfo>;
-
-// Deletes an id vector with its records.
-struct IdVecDeleter {
-  void operator()(IdVec* vec) const {
-    vec->clearAndDestroy();
-    delete vec;
-  }
-};
-using OwnedIdVec = std::unique_ptr<IdVec, IdVecDeleter>;
-
-// A block handed out by the writer, released with delete[].
-using OwnedBlock = std::unique_ptr<char[]>;
 
 // The 4 big-endian bytes of `value`.
 inline std::string BigEndian(std::int64_t value) {
@@ -39,9 +26,26 @@ inline std::string Field(std::string_view bytes) {
 // Writes `vec` (consumed) and returns the block as a string.
 inline std::string Encode(IdVec* vec, bool full_info, const RWCString& virtual_parent_path = "") {
   int size = -1;
-  OwnedBlock block(Tree_Node::GetSerializeIdNodeInfoVec(vec, size, virtual_parent_path, full_info));
-  return block == nullptr ? std::string()
-                          : std::string(block.get(), static_cast<std::size_t>(size));
+  std::unique_ptr<char[]> block(
+      Tree_Node::GetSerializeIdNodeInfoVec(vec, size, virtual_parent_path, full_info));
+  return block == nullptr ? "" : std::string(block.get(), size);
+}
+
+// The records of `vec`, which it deletes, as "id:parent:path=value/change", a '*' ending an
+// incomplete one, separated by blanks; "null" for a null vector.
+inline std::string Dump(IdVec* vec) {
+  if (vec == nullptr) return "null";
+  std::string text;
+  for (const Tree_IdNodeInfo* record : *vec) {
+    text += (text.empty() ? "" : " ") + std::to_string(record->GetId()) + ":" +
+            std::to_string(record->GetParentId()) + ":" + record->GetPath().str();
+    if (!record->GetValue().isNull() || record->IsChange() != 0)
+      text += "=" + record->GetValue().str() + "/" + std::to_string(record->IsChange());
+    if (!record->GetIsSingleNodeComplete()) text += "*";
+  }
+  vec->clearAndDestroy();
+  delete vec;
+  return text;
 }
 
 // A chain of `depth` branches named n, top first. Built from the bottom up: each Add links a
