@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/algebra_support.h"
+#include "tests/test_support.h"
 
 TEST(ChangeTree, HoldsTheChangedLeavesAndTheBranchesAboveThem) {
   // r: [a: [b (a value set on it): [v=1 (flag 7), w=2, u=3 (flag 1)]], c: [d=4], e=5].

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "host/Qor_CRC.h"
-#include "tests/serialize_test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

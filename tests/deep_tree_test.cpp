@@ -42,9 +42,11 @@ TEST(DeepTree, MillionLevelChainIsBuiltWalkedAndDestroyed) {
 
   // Completion runs the whole height in both directions.
   deepest->SetSingleNodeComplete(false);
+  root->SetSingleNodeComplete(false);  // has a child: left as it is by the walk below
   EXPECT_FALSE(root->IsSubtreeComplete());
   root->SetSubtreeCompleteDownwards();
   EXPECT_TRUE(root->IsSubtreeComplete());
+  EXPECT_FALSE(root->IsSingleNodeComplete());
 
   Tree_NodePtr survivor = deepest;
   deepest = Tree_NodePtr();

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/algebra_support.h"
+#include "tests/test_support.h"
 
 TEST(Duplicate, CopiesContentWithFreshBookkeeping) {
   // r: [x=1 (flag 1), s (a value set on it): [p=2, t: [q=3 (flag 7, incomplete)]], e].

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/serialize_test_support.h"
+#include "tests/test_support.h"
 
 TEST(IdNodeVec, ListsTheSubtreeInPreOrderWithValuesOnLeaves) {
   const auto printed = [](const Tree_IdNodeInfo& record) {
@@ -18,7 +18,7 @@ TEST(IdNodeVec, ListsTheSubtreeInPreOrderWithValuesOnLeaves) {
   delete top->SetTreeValue(new Tree_Value("top value", 1));  // the top never carries its value
   LogCapture log;
   IdVec* vec = Tree_Node::GetIdNodeVecFromTree(top);
-  EXPECT_EQ(1, log.Count("Start GetIdNodeVecFromTree(Tree_NodePtr & tree)\n", 7));
+  EXPECT_TRUE(log.Has("Start GetIdNodeVecFromTree(Tree_NodePtr & tree)\n", 7));
   EXPECT_EQ(
       "----------------------\nPath : A Value : a Changed : 1 Parent id : 0 Id : 1\n"
       " CRC : 4294967295\n Complete : 0\n",

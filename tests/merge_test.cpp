@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "tests/algebra_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

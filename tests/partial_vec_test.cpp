@@ -2,7 +2,7 @@
 
 #include <tuple>
 
-#include "tests/serialize_test_support.h"
+#include "tests/test_support.h"
 
 TEST(PartialIdVec, DepthFanOutAndStopPathCutTheExampleTree) {
   // T holds the branches A and B and the leaf v=1; A holds the leaves a1 and a2; B holds the

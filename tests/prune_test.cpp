@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "tests/algebra_support.h"
+#include "tests/test_support.h"
 
 TEST(Prune, RemovesBranchesWithoutALeafKeepsOrderAndCompletesTheNode) {
   // n: [x, c: [c1: [c2 (incomplete)]], s: [t, deep: [deeper: [leaf]]], y].

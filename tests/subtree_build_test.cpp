@@ -3,7 +3,7 @@
 #include <initializer_list>
 #include <tuple>
 
-#include "tests/serialize_test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -78,9 +78,10 @@ TEST(BuildSubTree, SkipsARecordOutsideItsParentPathAndFailsOnOneWithoutRoot) {
   EXPECT_EQ("0:-1:t 1:0:x 2:1:b=2/0",
             Shape(Tree_Node::BuildSubTree(
                 Vec({{"x", "", ""}, {"xa", "x", "1"}, {"x\\b", "x", "2"}, {"x", "x", "3"}}), "t")));
-  EXPECT_EQ(1, log.Count("BuildSubTree : the path <xa> does not begin with its parent path <x> "
-                         "and a separator, the element is skipped\n",
-                         3));
+  EXPECT_TRUE(
+      log.Has("BuildSubTree : the path <xa> does not begin with its parent path <x> "
+              "and a separator, the element is skipped\n",
+              3));
 
   // x is a leaf, so no branch was built when x\a asks for the branch built last; the records
   // after it are freed too.

@@ -1,9 +1,14 @@
-// Shared helpers of the test suites: a log capture and white-box access to Tree_Node.
+// Shared helpers of the test suites: a log capture, white-box access to Tree_Node, tree
+// builders, and flat dumps of trees, id vectors and byte blocks.
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Tree/Tree_Node.h"
@@ -39,12 +44,10 @@ class LogCapture {
     }
     return texts;
   }
-  // How many messages had exactly this text (at `level`, or at any level when -1).
-  int Count(const std::string& text, int level = -1) const {
+  bool Has(const std::string& text, int level = -1) const {
     const std::vector<std::string> texts = Texts(level);
-    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
   }
-  bool Has(const std::string& text, int level = -1) const { return Count(text, level) > 0; }
   void Clear() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_records.clear();
@@ -60,19 +63,8 @@ class LogCapture {
 struct Tree_NodeTestAccess {
   static int CompleteSons(const Tree_Node& node) { return node.m_complete_sons; }
   static bool ChecksumValid(const Tree_Node& node) { return node.m_checksum_valid; }
-  static unsigned int Checksum(const Tree_Node& node) { return node.m_checksum; }
-  static void SetSubtreeComplete(Tree_Node& node, bool complete) {
-    node.SetSubtreeComplete(complete);
-  }
   static bool IsPathHit(const char* path, const char* name, const char*& rest) {
     return Tree_Node::IsPathHit(path, name, rest);
-  }
-  static int GetInfoVecLen(RWTPtrOrderedVector<Tree_IdNodeInfo>* vec, const RWCString& path,
-                           bool full_info) {
-    return Tree_Node::GetInfoVecLen(vec, path, full_info);
-  }
-  static void WriteIntToChar(int value, char* buf, int offset) {
-    Tree_Node::WriteIntToChar(&value, buf, offset);
   }
 };
 
@@ -109,3 +101,89 @@ inline std::vector<std::string> ChildNames(const Tree_NodePtr& node) {
   }
   return names;
 }
+
+// A chain of `depth` branches named n, top first, with `bottom` (unless null) under the
+// lowest. Built from the bottom up: each Add links a root, so no insertion walks a long
+// ancestry.
+inline Tree_NodePtr MakeChain(int depth, Tree_NodePtr bottom = Tree_NodePtr()) {
+  Tree_NodePtr top = std::move(bottom);
+  for (int i = 0; i < depth; ++i) {
+    Tree_NodePtr parent = MakeBranch("n");
+    if (top.get() != nullptr) parent->Add(top);
+    top = std::move(parent);
+  }
+  return top;
+}
+
+// ---- Id vectors and byte blocks ----
+
+using IdVec = Tree_IdNodeVec;
+
+// The 4 big-endian bytes of `value`.
+inline std::string BigEndian(std::int64_t value) {
+  const auto bits = static_cast<std::uint32_t>(value);
+  return {static_cast<char>(bits >> 24), static_cast<char>(bits >> 16),
+          static_cast<char>(bits >> 8), static_cast<char>(bits)};
+}
+
+// A length-prefixed string field.
+inline std::string Field(std::string_view bytes) {
+  return BigEndian(static_cast<std::int64_t>(bytes.size())) + std::string(bytes);
+}
+
+// Writes `vec` (consumed) and returns the block as a string.
+inline std::string Encode(IdVec* vec, bool full_info, const RWCString& virtual_parent_path = "") {
+  int size = -1;
+  std::unique_ptr<char[]> block(
+      Tree_Node::GetSerializeIdNodeInfoVec(vec, size, virtual_parent_path, full_info));
+  return block == nullptr ? "" : std::string(block.get(), size);
+}
+
+// The records of `vec`, which it deletes, as "id:parent:path=value/change", a '*' ending an
+// incomplete one, separated by blanks; "null" for a null vector.
+inline std::string Dump(IdVec* vec) {
+  if (vec == nullptr) return "null";
+  const Tree_OwnedIdNodeVec owned(vec);
+  std::string text;
+  for (const Tree_IdNodeInfo* record : *vec) {
+    text += (text.empty() ? "" : " ") + std::to_string(record->GetId()) + ":" +
+            std::to_string(record->GetParentId()) + ":" + record->GetPath().str();
+    if (!record->GetValue().isNull() || record->IsChange() != 0)
+      text += "=" + record->GetValue().str() + "/" + std::to_string(record->IsChange());
+    if (!record->GetIsSingleNodeComplete()) text += "*";
+  }
+  return text;
+}
+
+// ---- Tree algebra ----
+
+using Lines = std::vector<std::string>;
+
+// One line per node under `top`, in pre-order: the depth below `top`, the key name, then
+// "=text/flag" for a leaf or " [text/flag]" for a branch that holds a value. Note that
+// GetTreeValue logs at level 7 for every branch without a value.
+inline Lines Dump(const Tree_NodePtr& top) {
+  Lines lines;
+  std::vector<std::pair<Tree_Node*, int>> pending{{top.get(), 0}};
+  while (!pending.empty()) {
+    const auto [node, depth] = pending.back();
+    pending.pop_back();
+    std::string line = std::to_string(depth) + " " + node->GetKeyName().str();
+    if (const Tree_Value* value = node->GetTreeValue(); value != nullptr) {
+      const std::string text = value->GetValue().str() + "/" + std::to_string(value->IsChange());
+      line += node->IsLeaf() != 0 ? "=" + text : " [" + text + "]";
+    }
+    lines.push_back(std::move(line));
+    for (int i = node->GetChildCount() - 1; i >= 0; --i) {
+      pending.emplace_back(node->GetChildAt(i).get(), depth + 1);
+    }
+  }
+  return lines;
+}
+
+// Counts Notify calls; MightNeedMove is ignored.
+struct NotifyCounter : Tree_NotifyList::Callback {
+  void Notify() override { ++notified; }
+  void MightNeedMove(const Tree_NodePtr& /*node*/) override {}
+  int notified = 0;
+};

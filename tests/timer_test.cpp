@@ -76,7 +76,7 @@ TEST(TimerPrint, WithoutAFileLinesGoToTheLog) {
   LogCapture log(7);
   CTimerPrint timer;
   timer.TimerPrint("to the log");
-  timer.SetOutputFile("/nonexistent-directory/timer.txt");
+  timer.SetOutputFile("/nonexistent-directory/timer.txt");  // cannot open: still the log
   timer.TimerPrint("still the log");
 
   std::string lines;
