@@ -72,29 +72,25 @@ void BM_Duplicate(benchmark::State& state) {
 BENCHMARK(BM_Duplicate)->Arg(1000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1.0);
 
 // Half the branch names and, within shared branches, half the leaf names overlap.
-void BM_Merge(benchmark::State& state) {
+void BM_MergeTrees(benchmark::State& state,
+                   Tree_NodePtr (*merge)(const Tree_NodePtr&, const Tree_NodePtr&)) {
   const int branches = static_cast<int>(state.range(0));
   const Tree_NodePtr first = Wide(branches, 1000, 0);
   const Tree_NodePtr second = Wide(branches, 1000, branches / 2);
   for (auto _ : state) {
-    Tree_NodePtr result = Tree_Node::Merge(first, second);
+    Tree_NodePtr result = merge(first, second);
     ReleaseUntimed(state, result);
   }
   SetNodes(state, first->GetNodeNum() + second->GetNodeNum());
 }
-BENCHMARK(BM_Merge)->Arg(1000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1.0);
-
-void BM_MergeOneLevel(benchmark::State& state) {
-  const int branches = static_cast<int>(state.range(0));
-  const Tree_NodePtr first = Wide(branches, 1000, 0);
-  const Tree_NodePtr second = Wide(branches, 1000, branches / 2);
-  for (auto _ : state) {
-    Tree_NodePtr result = Tree_Node::MergeOneLevel(first, second);
-    ReleaseUntimed(state, result);
-  }
-  SetNodes(state, first->GetNodeNum() + second->GetNodeNum());
-}
-BENCHMARK(BM_MergeOneLevel)->Arg(1000)->Unit(benchmark::kMillisecond)->MinWarmUpTime(1.0);
+BENCHMARK_CAPTURE(BM_MergeTrees, Merge, &Tree_Node::Merge)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinWarmUpTime(1.0);
+BENCHMARK_CAPTURE(BM_MergeTrees, MergeOneLevel, &Tree_Node::MergeOneLevel)
+    ->Arg(1000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinWarmUpTime(1.0);
 
 // One leaf in ten is changed.
 void BM_GetChangesTreeNode(benchmark::State& state) {
