@@ -171,8 +171,9 @@ class Tree_Node {
   Tree_NodePtr GetRelativeSubTree(Tree_Path& path, const Tree_NodePtr& this_ptr);
   Tree_NodePtr& GetRelativeSubTreeByRef(Tree_Path& path, Tree_NodePtr& this_ptr);
   // The node `path` names, creating every missing node on the way as a branch appended to
-  // its parent. New families are protected (toggle TRUE_BOOL). Returns the null handle, and
-  // keeps nothing it created, when a node on the way is a leaf.
+  // its parent. New families are protected (toggle TRUE_BOOL). Never null: when a node on the
+  // way is a leaf, the result is a new parentless node outside the tree, and the tree is
+  // unchanged.
   Tree_NodePtr GetOrCreateRelativeNode(Tree_Path& path, const Tree_NodePtr& this_ptr);
   Tree_NodePtr GetOrCreateRelativeNode(const RWCString& path, const Tree_NodePtr& this_ptr);
   // The same, leaving the new families unprotected.

@@ -86,8 +86,11 @@ Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_p
     } else {
       child = Tree_NodePtr(new Tree_Node(RWCString(element)));
       if (protect) child.SetToggle(&TRUE_BOOL);
-      // A leaf on the way refuses the child; what was created dies with the local handles.
-      if (node->Insert(child, node->GetChildCount()) == 0) return Tree_NodePtr();
+      // A leaf on the way refuses the child (Insert logs why). The walk still goes on inside
+      // the detached child, so the result always holds a node: the one made for the last
+      // element. Detached nodes above it die as the walk leaves them, which clears the parent
+      // link of the node below, so the result is a parentless node outside the tree.
+      node->Insert(child, node->GetChildCount());
     }
     if (path.IsOnlyRoot() != 0) return child;
     reached = std::move(child);

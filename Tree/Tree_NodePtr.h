@@ -5,6 +5,7 @@
 // threads at once. One handle object is never used by two threads at once.
 #pragma once
 
+#include <cstddef>
 #include <utility>
 
 #include "host/MutexHolder.h"
@@ -16,8 +17,9 @@ class ThreadAPI_AutoPtrThreadToggle {
   constexpr ThreadAPI_AutoPtrThreadToggle() noexcept = default;
 
   // Starts a new owning, unprotected family over `p`. A null `p` gives a null handle. Should
-  // the family's allocation fail, `p` is deleted before the exception leaves.
-  explicit ThreadAPI_AutoPtrThreadToggle(T* p) : m_ptr(p) {
+  // the family's allocation fail, `p` is deleted before the exception leaves. Implicit, so a
+  // new node may be passed wherever a handle is expected.
+  ThreadAPI_AutoPtrThreadToggle(T* p) : m_ptr(p) {  // NOLINT(google-explicit-constructor)
     if (p == nullptr) return;
     try {
       m_family = new Family;
@@ -97,6 +99,14 @@ class ThreadAPI_AutoPtrThreadToggle {
   friend bool operator==(const ThreadAPI_AutoPtrThreadToggle& a,
                          const ThreadAPI_AutoPtrThreadToggle& b) noexcept {
     return a.m_ptr == b.m_ptr;
+  }
+  // Compares with a raw pointer without making a temporary handle, which would start a
+  // second owning family over a live node and delete it at the end of the expression.
+  friend bool operator==(const ThreadAPI_AutoPtrThreadToggle& a, const T* b) noexcept {
+    return a.m_ptr == b;
+  }
+  friend bool operator==(const ThreadAPI_AutoPtrThreadToggle& a, std::nullptr_t) noexcept {
+    return a.m_ptr == nullptr;
   }
 
  private:

@@ -27,14 +27,16 @@ class MutexHolder {
   template <class T>
   friend class ThreadAPI_AutoPtrThreadToggle;
 
-  // Adds `change` to `*count` and returns the new value, atomically while the toggle is on.
-  long change_count(long* count, int change) const noexcept {
+  // Adds `change` to `*count` and returns the new value as an int, atomically while the
+  // toggle is on. A count is the number of live handles of one family, far below INT_MAX.
+  int change_count(long* count, int change) const noexcept {
     if (IsProtected()) {
       // acq_rel: the release that reaches 0 sees every write made through other handles.
-      return std::atomic_ref<long>(*count).fetch_add(change, std::memory_order_acq_rel) + change;
+      return static_cast<int>(
+          std::atomic_ref<long>(*count).fetch_add(change, std::memory_order_acq_rel) + change);
     }
     *count += change;
-    return *count;
+    return static_cast<int>(*count);
   }
 
  private:

@@ -5,11 +5,6 @@
 #include <cstring>
 #include <limits>
 
-static_assert(sizeof(z_crc_t) == sizeof(std::uint32_t), "zlib's table entries are 32-bit");
-
-const std::uint32_t* const Qor_CRC::crc32_table =
-    reinterpret_cast<const std::uint32_t*>(get_crc_table());
-
 void Qor_CRC::AddString(const char* text) {
   if (text != nullptr) AddBytes(text, std::strlen(text));
 }

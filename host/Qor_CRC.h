@@ -3,12 +3,23 @@
 // register; Finish gives the result. "123456789" gives 0xCBF43926.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 class Qor_CRC {
  public:
-  // zlib's table: 256 entries of the reflected polynomial 0xEDB88320.
-  static const std::uint32_t* const crc32_table;
+  // The 256 entries of the reflected polynomial 0xEDB88320, the table zlib uses. Built at
+  // compile time, so it is ready before any static initialiser runs.
+  static constexpr std::array<std::uint32_t, 256> crc32_table = [] {
+    std::array<std::uint32_t, 256> table{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+      std::uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1u) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[n] = c;
+    }
+    return table;
+  }();
 
   // The running register, kept in its pre-conditioned form (all ones at the start).
   std::uint32_t m_register = 0xFFFFFFFFu;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "tests/test_support.h"
@@ -50,6 +51,24 @@ TEST(Handle, AssigningTheSameNodeChangesNothing) {
   EXPECT_EQ(2, owner.UseCount());
   EXPECT_EQ(1, second_family.UseCount());
   EXPECT_TRUE(ProbePtr() == ProbePtr(nullptr));  // null handles are equal across families
+}
+
+// The raw pointer converts implicitly, and change_count gives the new count as an int.
+static_assert(std::is_convertible_v<Tree_Node*, Tree_NodePtr>);
+struct CountProbe : MutexHolder {
+  using MutexHolder::change_count;
+};
+static_assert(std::is_same_v<int, decltype(CountProbe{}.change_count(nullptr, 1))>);
+
+TEST(Handle, ANewNodeGoesWhereAHandleIsExpectedAndComparesWithoutOwning) {
+  Tree_NodePtr root = new Tree_Node(RWCString("root"));
+  EXPECT_EQ(1, root->Add(new Tree_Node(RWCString("child"))));
+  EXPECT_EQ(1, root->GetChildAt(0).UseCount());  // the temporary handle has gone
+  int deaths = 0;
+  ProbePtr owner = new Probe(&deaths);
+  const Probe* raw = owner.get();
+  EXPECT_TRUE(owner == raw && raw == owner && !(owner == nullptr));
+  EXPECT_EQ(0, deaths);  // comparing made no second owner
 }
 
 TEST(Handle, AssigningAChildOverItsOnlyParentHandleIsSafe) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <thread>
 
+#include <zlib.h>
+
 #include "host/Qor_CRC.h"
 #include "tests/test_support.h"
 
@@ -30,6 +32,8 @@ TEST(HostLog, FiltersByLevelAndKeepsEachThreadsAttribution) {
 }
 
 TEST(HostCrc, StandardCrc32WhicheverWayTheBytesAreFed) {
+  const z_crc_t* zlib_table = get_crc_table();
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(zlib_table[i], Qor_CRC::crc32_table[i]) << i;
   Qor_CRC check;
   check.AddString("123456789");
   EXPECT_EQ(0xCBF43926ul, check.Finish());

@@ -93,6 +93,18 @@ TEST(BuildSubTree, SkipsARecordOutsideItsParentPathAndFailsOnOneWithoutRoot) {
                                       "path_elem_parent_path\n"}),
             log.Texts(3));
   EXPECT_EQ((std::vector<std::string>{"BuildSubTree :: Start build <top>\n"}), log.Texts(6));
+
+  // The lookup through the leaf a yields a detached b, so c and d go nowhere, and the build
+  // goes on with z.
+  log.Clear();
+  auto vec = Vec({{"a", "", "1"}, {"a\\b\\c", "a\\b", ""}, {"a\\b\\d", "a\\b", "2"}});
+  auto z = new Tree_NodeInfo;
+  z->SetPath(RWCString("z"));
+  z->SetValue(RWCString("3"));
+  z->SetIsChange(1);
+  vec->insert(z);
+  EXPECT_EQ("0:-1:top 1:0:a=1/0 2:0:z=3/1", Shape(Tree_Node::BuildSubTree(vec, "top")));
+  EXPECT_TRUE(log.Has("BuildSubTree :: End build <top>\n", 6));
 }
 
 TEST(BuildSubTree, DeepChainNeedsNoRecursion) {
