@@ -9,6 +9,7 @@ packages=(
   libace-dev zlib1g-dev
   libgtest-dev libbenchmark-dev libboost-dev
   nlohmann-json3-dev libcli11-dev
+  zookeeper libzookeeper-mt-dev
 )
 
 missing=()
