@@ -88,6 +88,8 @@ class Tree_Node {
   int IsAllowsChildren() const { return m_allows_children; }
   // The value, owned by the node; null (logged at level 7) when there is none.
   Tree_Value* GetTreeValue() const;
+  // The value, or null without a message.
+  Tree_Value* TreeValue() const { return m_tree_value.get(); }
   // Stores `value`, which the node then owns, and returns the value held before, which goes
   // back to the caller. Null also turns a leaf into a branch; a value never makes a leaf.
   Tree_Value* SetTreeValue(Tree_Value* value);

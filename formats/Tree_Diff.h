@@ -1,0 +1,23 @@
+// The difference between two trees, one line per path:
+//   + PATH [= VALUE]       a node of B that A lacks (every node of an added subtree)
+//   - PATH [= VALUE]       a node of A that B lacks
+//   ~ PATH = OLD -> NEW    a value that differs ("(none)" for a node without value)
+// Paths are relative to the top nodes (whose names are not compared), with control bytes
+// escaped; values are escaped as in the text format. Children are matched by name, the k-th
+// of a name in A with the k-th of that name in B. Equal cached checksums end the descent, so
+// once both trees are checksummed a difference in one value costs the depth times the
+// fan-out, not the size. Names and values are compared; change flags and completion are not,
+// and neither is a value held by a leaf against the same value held by a branch.
+#pragma once
+
+#include <string>
+
+#include "Tree/Tree_Node.h"
+
+class Tree_Diff {
+ public:
+  // The lines from `a` to `b`, in pre-order; empty when they are equal. Computes the
+  // checksums that are not cached yet and relies on those that are: after changing a tree,
+  // clear its cached checksums first (see Tree_Node::SetChecksum).
+  static std::string Lines(Tree_Node& a, Tree_Node& b);
+};

@@ -1,0 +1,27 @@
+// Where and why a reader or writer of a tree format failed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct Tree_FormatError {
+  enum class Position { kNone, kOffset, kLineColumn };
+
+  std::string source;  // the file name, "-" for standard input, empty for a string
+  Position position = Position::kNone;
+  std::size_t offset = 0;  // byte offset (from 0) where the input broke
+  std::size_t line = 0;    // line and column (from 1) of that byte, with kLineColumn
+  std::size_t column = 0;
+  std::string message;
+
+  // "source:line:column: message", "source: byte N: message" or "source: message".
+  std::string ToString() const;
+  // Sets `offset`, and `line` and `column` by counting the newlines of `text` before it.
+  void SetLineColumn(std::string_view text, std::size_t at);
+  // Sets a byte offset alone (binary inputs).
+  void SetOffset(std::size_t at) {
+    position = Position::kOffset;
+    offset = at;
+  }
+};

@@ -1,0 +1,65 @@
+// treetool: reads, queries, converts and compares configuration trees held in JSON or in
+// the library's text format. Each group of subcommands lives in a file of its own.
+#include <iostream>
+#include <sstream>
+
+#include "host/Qor_LogFile.h"
+#include "tool.h"
+
+namespace {
+
+// The "Usage:" line of the subcommand being parsed, else of the tool.
+std::string UsageLine(CLI::App& app) {
+  CLI::App* command = &app;
+  for (CLI::App* sub : app.get_subcommands()) command = sub;
+  std::istringstream help(command->help());
+  for (std::string line; std::getline(help, line);) {
+    if (line.rfind("Usage:", 0) == 0) return line;
+  }
+  return "Usage: treetool SUBCOMMAND [OPTIONS] ...";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Reads, queries, converts and compares configuration trees (JSON or text).",
+               "treetool"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  ToolOptions& options = Options();
+  app.add_option("--log-level", options.log_level,
+                 "show the library's log lines up to level N on standard error");
+  app.add_option("--root", options.root_name, "name of the top node of a JSON document")
+      ->default_val("root");
+  app.add_option("--from", options.from,
+                 "input format, json or text (default: by extension, then by content)");
+  app.add_option("--to", options.to,
+                 "output format, json or text (default: by extension, then the input's)");
+  app.parse_complete_callback([&options] {
+    QorGLog.SetMaxLevel(options.log_level);
+    const std::string& root = options.root_name;
+    if (root.empty() || root.front() == ' ' || root.back() == ' ') {
+      throw ToolFailure(kExitUsage, "--root needs a name without blanks at either end");
+    }
+  });
+  AddQueryCommands(app);
+  AddEditCommands(app);
+  AddBlockCommands(app);
+  AddDiffCommand(app);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::CallForAllHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::cerr << "treetool: " << error.what() << '\n' << UsageLine(app) << '\n';
+    return kExitUsage;
+  } catch (const ToolFailure& failure) {
+    std::cerr << "treetool: " << failure.what() << '\n';
+    if (failure.Status() == kExitUsage) std::cerr << UsageLine(app) << '\n';
+    return failure.Status();
+  }
+  return options.exit_status;
+}

@@ -1,0 +1,133 @@
+// show, get, count, list, search, paths: read-only views of one tree.
+#include <memory>
+#include <vector>
+
+#include "formats/Tree_Text.h"
+#include "tool.h"
+
+namespace {
+
+struct QueryArgs {
+  std::string file;
+  std::string path;
+  bool cut_root = false;
+  bool values = false;
+  bool subtrees = false;
+};
+
+void Show(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  std::string out;
+  Tree_Text::Write(FindNode(root, args.file, args.path), out);
+  WriteOutput("", out);
+}
+
+void Get(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  Tree_NodePtr node = FindNode(root, args.file, args.path);
+  const Tree_Value* value = node->TreeValue();
+  if (value == nullptr)
+    throw ToolFailure(kExitBadInput, args.file + ": \"" + args.path + "\" has no value");
+  std::string out(value->Value().view());
+  out += '\n';
+  WriteOutput("", out);
+}
+
+void Count(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  Tree_NodePtr node = FindNode(root, args.file, args.path);
+  int count = node->GetNodeNum();
+  if (args.values) count = root->GetValueNum(RWCString(args.path), root);
+  if (args.subtrees) count = root->GetSubTreeNum(RWCString(args.path), root);
+  WriteOutput("", std::to_string(count) + '\n');
+}
+
+void List(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  Tree_NodePtr node = FindNode(root, args.file, args.path);
+  std::string out;
+  for (int index = 0; index < node->GetChildCount(); ++index) {
+    Tree_Text::WriteLine(*node->GetChildAt(index).get(), 0, out);
+  }
+  WriteOutput("", out);
+}
+
+void Search(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  std::unique_ptr<String_Arr> hits(root->Search(RWCString(args.path), root, args.cut_root ? 1 : 0));
+  std::string out;
+  for (int index = 0; hits != nullptr && index < hits->GetInsertedNum(); ++index) {
+    Tree_Text::AppendPath(hits->GetStr(index), out);
+    out += '\n';
+  }
+  WriteOutput("", out);
+}
+
+// One "path = value" line per node holding a value, paths relative to the root, pre-order.
+void Paths(const QueryArgs& args) {
+  Tree_NodePtr root = LoadTree(args.file);
+  struct Frame {
+    Tree_Node* node;
+    int next;
+    std::size_t path_length;
+  };
+  std::string out;
+  std::string path;
+  std::vector<Frame> open{{root.get(), 0, 0}};
+  const auto emit = [&](const Tree_Node& node) {
+    if (const Tree_Value* value = node.TreeValue()) {
+      Tree_Text::AppendPath(path, out);
+      out += " = ";
+      Tree_Text::AppendValue(value->Value().view(), out);
+      out += '\n';
+    }
+  };
+  emit(*root.get());
+  while (!open.empty()) {
+    Frame& frame = open.back();
+    if (frame.next == frame.node->GetChildCount()) {
+      open.pop_back();
+      continue;
+    }
+    Tree_Node* child = frame.node->GetChildAt(frame.next++).get();
+    path.resize(frame.path_length);
+    if (open.size() > 1) path += '\\';
+    path += child->KeyName().view();
+    emit(*child);
+    open.push_back({child, 0, path.size()});
+  }
+  WriteOutput("", out);
+}
+
+CLI::App* Command(CLI::App& app, const char* name, const char* about,
+                  const std::shared_ptr<QueryArgs>& args, void (*run)(const QueryArgs&)) {
+  CLI::App* sub = app.add_subcommand(name, about);
+  sub->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")->required();
+  sub->callback([args, run] { run(*args); });
+  return sub;
+}
+
+}  // namespace
+
+void AddQueryCommands(CLI::App& app) {
+  auto args = std::make_shared<QueryArgs>();
+  const char* path_help = "backslash path below the top node (empty: the top node)";
+  Command(app, "show", "print the tree, or the subtree at PATH, in the text format", args, Show)
+      ->add_option("PATH", args->path, path_help);
+  Command(app, "get", "print the value of the node at PATH", args, Get)
+      ->add_option("PATH", args->path, path_help)
+      ->required();
+  CLI::App* count =
+      Command(app, "count", "print the number of nodes of the subtree at PATH", args, Count);
+  count->add_option("PATH", args->path, path_help);
+  auto* values = count->add_flag("--values", args->values, "count its value children instead");
+  count->add_flag("--subtrees", args->subtrees, "count its sub-tree children instead")
+      ->excludes(values);
+  Command(app, "list", "print the children of the node at PATH, one line each", args, List)
+      ->add_option("PATH", args->path, path_help);
+  CLI::App* search =
+      Command(app, "search", "print the path of every node from which PATH resolves", args, Search);
+  search->add_option("PATH", args->path, "the relative path to look for")->required();
+  search->add_flag("--cut-root", args->cut_root, "leave the top node's name out of each path");
+  Command(app, "paths", "print \"path = value\" for every node holding a value", args, Paths);
+}

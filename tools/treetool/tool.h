@@ -1,0 +1,68 @@
+// What the subcommands of treetool share: the global options, loading and writing trees,
+// failures with their exit status, and the progress line.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "Tree/Tree_Node.h"
+#include "formats/Tree_FormatIo.h"
+
+// Exit statuses: 0 success, 1 bad input (or, for diff, a difference), 2 wrong usage.
+enum ExitStatus { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+
+// Ends a subcommand: main prints the message on standard error and exits with `status`.
+class ToolFailure : public std::runtime_error {
+ public:
+  ToolFailure(int status, const std::string& message)
+      : std::runtime_error(message), m_status(status) {}
+  int Status() const { return m_status; }
+
+ private:
+  int m_status;
+};
+
+struct ToolOptions {
+  int log_level = 0;
+  std::string root_name = "root";
+  std::string from;           // input format name, empty: by extension or content
+  std::string to;             // output format name, empty: by extension or the input's
+  int exit_status = kExitOk;  // what a command that completes wants main to return
+};
+ToolOptions& Options();
+
+// The tree in `file` ("-": standard input); throws ToolFailure(1) with the file, line and
+// column on malformed input. Remembers the input's format for WriteTree.
+Tree_NodePtr LoadTree(const std::string& file);
+// The node `path` names below the root (empty: the root); throws ToolFailure(1) when none.
+Tree_NodePtr FindNode(const Tree_NodePtr& root, const std::string& file, const std::string& path);
+// Writes `tree` to `out` (empty or "-": standard output) in the --to format, else the one
+// its extension names, else the last input's. Throws ToolFailure(1) on failure.
+void WriteTree(const Tree_NodePtr& tree, const std::string& out);
+// Writes `bytes` to `out` (empty or "-": standard output) through a temporary file.
+void WriteOutput(const std::string& out, std::string_view bytes);
+
+// A line on standard error with the bytes and nodes done so far, shown only when both
+// standard error and standard output are terminals and the work is larger than a few MB.
+class Progress {
+ public:
+  Progress(std::string label, std::size_t total_bytes);
+  ~Progress();
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
+  void Update(std::size_t bytes, std::size_t nodes);
+
+ private:
+  std::string m_label;
+  bool m_shown = false;
+  bool m_enabled;
+  long long m_last_ms = 0;
+};
+
+void AddQueryCommands(CLI::App& app);
+void AddEditCommands(CLI::App& app);
+void AddBlockCommands(CLI::App& app);
+void AddDiffCommand(CLI::App& app);

@@ -1,0 +1,104 @@
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "formats/Tree_Text.h"
+#include "tool.h"
+
+namespace {
+
+std::optional<Tree_Format> g_input_format;
+
+std::optional<Tree_Format> NamedFormat(const std::string& name) {
+  if (name.empty()) return std::nullopt;
+  std::optional<Tree_Format> format = Tree_FormatIo::FormatFromName(name);
+  if (!format) throw ToolFailure(kExitUsage, "unknown format \"" + name + "\": json or text");
+  return format;
+}
+
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+constexpr std::size_t kProgressBytes = 4u << 20;
+
+}  // namespace
+
+ToolOptions& Options() {
+  static ToolOptions options;
+  return options;
+}
+
+Tree_NodePtr LoadTree(const std::string& file) {
+  std::string bytes;
+  Tree_FormatError error;
+  if (!Tree_FormatIo::ReadBytes(file, bytes, &error))
+    throw ToolFailure(kExitBadInput, error.ToString());
+  std::optional<Tree_Format> format = NamedFormat(Options().from);
+  if (!format) format = Tree_FormatIo::FormatFromPath(file);
+  if (!format) format = Tree_FormatIo::Sniff(bytes);
+  Progress progress("reading " + file, bytes.size());
+  Tree_ReadOptions options;
+  options.root_name = Options().root_name;
+  options.progress = [&progress](std::size_t done, std::size_t nodes) {
+    progress.Update(done, nodes);
+  };
+  Tree_NodePtr tree = Tree_FormatIo::Parse(bytes, *format, options, &error);
+  if (tree == nullptr) {
+    error.source = file;
+    throw ToolFailure(kExitBadInput, error.ToString());
+  }
+  g_input_format = format;
+  return tree;
+}
+
+Tree_NodePtr FindNode(const Tree_NodePtr& root, const std::string& file, const std::string& path) {
+  Tree_NodePtr node = path.empty() ? root : root->GetRelativeNode(RWCString(path), root);
+  if (node == nullptr) throw ToolFailure(kExitBadInput, file + ": no node at \"" + path + "\"");
+  return node;
+}
+
+void WriteTree(const Tree_NodePtr& tree, const std::string& out) {
+  std::optional<Tree_Format> format = NamedFormat(Options().to);
+  if (!format && !out.empty() && out != "-") format = Tree_FormatIo::FormatFromPath(out);
+  if (!format) format = g_input_format.value_or(Tree_Format::kText);
+  std::string bytes;
+  Tree_FormatError error;
+  if (!Tree_FormatIo::Serialize(tree, *format, bytes, &error)) {
+    error.source = out.empty() ? "-" : out;
+    throw ToolFailure(kExitBadInput, error.ToString());
+  }
+  WriteOutput(out, bytes);
+}
+
+void WriteOutput(const std::string& out, std::string_view bytes) {
+  const std::string target = out.empty() ? "-" : out;
+  Progress progress("writing " + target, bytes.size());
+  progress.Update(0, 0);
+  Tree_FormatError error;
+  if (!Tree_FormatIo::WriteBytes(target, bytes, &error))
+    throw ToolFailure(kExitBadInput, error.ToString());
+  progress.Update(bytes.size(), 0);
+}
+
+Progress::Progress(std::string label, std::size_t total_bytes)
+    : m_label(std::move(label)),
+      m_enabled(total_bytes > kProgressBytes && ::isatty(STDERR_FILENO) &&
+                ::isatty(STDOUT_FILENO)) {}
+
+Progress::~Progress() {
+  if (m_shown) std::fputs("\r\033[K", stderr);
+}
+
+void Progress::Update(std::size_t bytes, std::size_t nodes) {
+  if (!m_enabled) return;
+  const long long now = NowMs();
+  if (m_shown && now - m_last_ms < 100) return;
+  m_last_ms = now;
+  m_shown = true;
+  std::fprintf(stderr, "\r\033[K%s: %.1f MB", m_label.c_str(), static_cast<double>(bytes) / 1e6);
+  if (nodes != 0) std::fprintf(stderr, ", %zu nodes", nodes);
+  std::fflush(stderr);
+}
