@@ -16,7 +16,9 @@
 
 class Tree_Diff {
  public:
-  // The lines from `a` to `b`, in pre-order; empty when they are equal. Computes the
+  // The lines from `a` to `b`, empty when they are equal. A node's own line comes before
+  // those of its children; the children that lost or found a partner come before the
+  // matched ones that differ. Computes the
   // checksums that are not cached yet and relies on those that are: after changing a tree,
   // clear its cached checksums first (see Tree_Node::SetChecksum).
   static std::string Lines(Tree_Node& a, Tree_Node& b);

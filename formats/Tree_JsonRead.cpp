@@ -67,7 +67,10 @@ class TreeBuilder {
     return Literal(std::string_view(digits, static_cast<std::size_t>(end - digits)));
   }
   bool number_unsigned(Json::number_unsigned_t value) {
-    if (InDescriptorValue()) return Fail("\"changed\" in a @tree descriptor must fit an int");
+    if (InDescriptorValue()) {
+      return DescriptorChanged(value > INT32_MAX ? Json::number_integer_t{0}
+                                                 : static_cast<Json::number_integer_t>(value));
+    }
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     return Literal(std::string_view(digits, static_cast<std::size_t>(end - digits)));
@@ -144,6 +147,9 @@ class TreeBuilder {
     m_error = ex.what();
     const std::size_t tail = m_error.find(": ", m_error.find("column"));
     if (tail != std::string::npos) m_error.erase(0, tail + 2);
+    // What nlohmann read last may hold the very bytes that broke: the position says enough.
+    const std::size_t last_read = m_error.find("; last read:");
+    if (last_read != std::string::npos) m_error.erase(last_read);
     return false;
   }
 

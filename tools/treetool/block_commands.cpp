@@ -122,14 +122,18 @@ void Decode(const BlockArgs& args) {
   std::string out = "# id\tparent\tname\tvalue\tchange\tcrc\tcomplete\n";
   for (std::size_t index = 0; index < records->entries(); ++index) {
     const Tree_IdNodeInfo& record = *(*records)[index];
-    char crc[16];
-    std::snprintf(crc, sizeof crc, "%08x", record.GetCRC());
+    // A block carries checksums and completion only when it was written with --full.
+    char crc[16] = "-";
+    if (args.full) std::snprintf(crc, sizeof crc, "%08x", record.GetCRC());
     out += std::to_string(record.GetId()) + '\t' + std::to_string(record.GetParentId()) + '\t';
     Tree_Text::AppendValue(record.GetPath().view(), out);
     out += '\t';
     Tree_Text::AppendValue(record.GetValue().view(), out);
     out += '\t' + std::to_string(record.IsChange()) + '\t' + crc + '\t' +
-           (record.GetIsSingleNodeComplete() ? "1" : "0") + '\n';
+           (!args.full                         ? "-"
+            : record.GetIsSingleNodeComplete() ? "1"
+                                               : "0") +
+           '\n';
   }
   WriteOutput(args.out, out);
 }

@@ -12,7 +12,7 @@ namespace {
 std::string UsageLine(CLI::App& app) {
   CLI::App* command = &app;
   for (CLI::App* sub : app.get_subcommands()) command = sub;
-  std::istringstream help(command->help());
+  std::istringstream help(command == &app ? app.help() : command->help(app.get_name()));
   for (std::string line; std::getline(help, line);) {
     if (line.rfind("Usage:", 0) == 0) return line;
   }
@@ -54,7 +54,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& help) {
     return app.exit(help);
   } catch (const CLI::ParseError& error) {
-    std::cerr << "treetool: " << error.what() << '\n' << UsageLine(app) << '\n';
+    std::string message = error.what();
+    if (app.get_subcommands().empty() && !app.remaining().empty()) {
+      message = "unknown subcommand \"" + app.remaining().front() + "\"";
+    }
+    std::cerr << "treetool: " << message << '\n' << UsageLine(app) << '\n';
     return kExitUsage;
   } catch (const ToolFailure& failure) {
     std::cerr << "treetool: " << failure.what() << '\n';
