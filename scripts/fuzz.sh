@@ -9,7 +9,7 @@ scripts/install-deps.sh
 cmake --preset fuzz
 cmake --build --preset fuzz
 
-for target in fuzz_id_block fuzz_string_arr; do
+for target in fuzz_id_block fuzz_string_arr fuzz_json_read fuzz_text_read; do
   work="build/fuzz/corpus/$target"
   mkdir -p "$work"
   echo "-- $target for ${seconds}s"
