@@ -1,5 +1,6 @@
 // JSON export: an explicit stack of open branches; strings go through nlohmann's serializer,
 // which escapes them and refuses invalid UTF-8.
+#include <algorithm>
 #include <charconv>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -117,7 +118,19 @@ class JsonWriter {
     m_out.append(m_open.size() * static_cast<std::size_t>(m_indent), ' ');
   }
 
+  // Plain ASCII needs no escape and no UTF-8 check: it is copied as it stands. Anything else
+  // goes through nlohmann's serializer.
   void String(std::string_view text) {
+    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
+      const auto byte = static_cast<unsigned char>(c);
+      return byte >= 0x20 && byte < 0x80 && c != '"' && c != '\\';
+    });
+    if (plain) {
+      m_out += '"';
+      m_out += text;
+      m_out += '"';
+      return;
+    }
     m_scratch.get_ref<std::string&>().assign(text);
     m_serializer.dump(m_scratch, false, false, 0);
   }

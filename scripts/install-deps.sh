@@ -7,7 +7,7 @@ packages=(
   cmake make g++ pkg-config git
   clang libclang-rt-14-dev clang-format
   libace-dev zlib1g-dev
-  libgtest-dev libbenchmark-dev libboost-dev
+  libgtest-dev libbenchmark-dev libboost-dev libsimdjson-dev
   nlohmann-json3-dev libcli11-dev
   zookeeper libzookeeper-mt-dev
 )

@@ -1,0 +1,139 @@
+// Import, export and diff of large trees, beside the peers doing the same work in the same
+// run: nlohmann::json::parse into its DOM and simdjson's parse alone (the limit of reading).
+//   bench_formats [MEGABYTES]     (default 100; the best of three runs of each row)
+#include <simdjson.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "formats/Tree_Diff.h"
+#include "formats/Tree_Json.h"
+#include "formats/Tree_Text.h"
+#include "host/Qor_LogFile.h"
+
+namespace {
+
+using Duration = std::chrono::steady_clock::duration;
+
+// The best of three runs; `run` returns the time of the part it measures.
+double BestTimed(const std::function<Duration()>& run) {
+  double best = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    best = std::min(best, std::chrono::duration<double>(run()).count());
+  }
+  return best;
+}
+
+// The same for a run measured as a whole.
+double BestSeconds(const std::function<void()>& run) {
+  return BestTimed([&run] {
+    const auto start = std::chrono::steady_clock::now();
+    run();
+    return std::chrono::steady_clock::now() - start;
+  });
+}
+
+// Records of objects nested six deep, with arrays, strings and numbers, up to `bytes`.
+std::string GenerateJson(std::size_t bytes) {
+  std::string out = "{\"records\":[";
+  for (int id = 0; out.size() < bytes; ++id) {
+    if (id > 0) out += ',';
+    const std::string n = std::to_string(id);
+    out += "{\"id\":" + n + ",\"name\":\"record-" + n + "\",\"score\":" + n + ".25,";
+    out += "\"tags\":[\"alpha\",\"beta\",\"gamma-" + n +
+           "\"],\"active\":" + std::string(id % 3 ? "true" : "false") + ",";
+    out +=
+        "\"detail\":{\"level2\":{\"level3\":{\"level4\":{\"level5\":{\"text\":\"a longer "
+        "string value with some words in it, number " +
+        n + "\",\"ratio\":0." + n + ",\"limits\":[1,2,3,4]}}}}}}";
+  }
+  return out + "]}";
+}
+
+void Row(const char* what, double seconds, std::size_t bytes) {
+  std::printf("%-44s %9.3f s %9.1f MB/s\n", what, seconds,
+              static_cast<double>(bytes) / 1e6 / seconds);
+}
+
+// Two trees of `leaves` values under 1,000-wide branches, differing in one value.
+Tree_NodePtr WideTree(int leaves, int changed) {
+  Tree_NodePtr root(new Tree_Node("root"));
+  for (int b = 0; b < leaves / 1000; ++b) {
+    Tree_NodePtr branch(new Tree_Node(RWCString("branch" + std::to_string(b))));
+    root->Add(branch);
+    for (int k = 0; k < 1000; ++k) {
+      const int index = b * 1000 + k;
+      branch->Add(new Tree_Node(
+          RWCString("key" + std::to_string(k)),
+          new Tree_Value(RWCString(std::to_string(index == changed ? -1 : index)), 0)));
+    }
+  }
+  return root;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QorGLog.SetMaxLevel(0);
+  const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+  const std::string json = GenerateJson(megabytes << 20);
+  std::printf("generated JSON: %.1f MB\n\n", static_cast<double>(json.size()) / 1e6);
+
+  // Destruction stays out of both timings.
+  Tree_NodePtr tree;
+  const double ours = BestTimed([&] {
+    tree = Tree_NodePtr();
+    const auto start = std::chrono::steady_clock::now();
+    tree = Tree_Json::Read(json);
+    return std::chrono::steady_clock::now() - start;
+  });
+  if (tree == nullptr) return 1;
+  nlohmann::json dom;
+  const double peer = BestTimed([&] {
+    dom = nlohmann::json();
+    const auto start = std::chrono::steady_clock::now();
+    dom = nlohmann::json::parse(json);
+    return std::chrono::steady_clock::now() - start;
+  });
+  dom = nlohmann::json();
+  simdjson::dom::parser parser;
+  const simdjson::padded_string padded(json);
+  const double limit = BestSeconds([&] {
+    simdjson::dom::element root;
+    if (parser.parse(padded).get(root) != simdjson::SUCCESS) std::abort();
+  });
+  Row("import into a tree (Tree_Json::Read)", ours, json.size());
+  Row("nlohmann::json::parse into its DOM", peer, json.size());
+  Row("simdjson parse alone (the limit)", limit, json.size());
+  std::printf("%-44s %9.2f\n\n", "ours / nlohmann", ours / peer);
+
+  std::string out;
+  Tree_JsonWriteOptions compact;
+  compact.indent = -1;
+  const double json_export = BestSeconds([&] {
+    out.clear();
+    Tree_Json::Write(tree, out, compact);
+  });
+  Row("export to JSON (one line)", json_export, out.size());
+  const double text_export = BestSeconds([&] {
+    out.clear();
+    Tree_Text::Write(tree, out);
+  });
+  Row("export to text", text_export, out.size());
+  std::printf("(%d nodes)\n\n", tree->GetNodeNum());
+  tree = Tree_NodePtr();
+
+  Tree_NodePtr a = WideTree(1000000, -1);
+  Tree_NodePtr b = WideTree(1000000, 654321);
+  a->GetChecksum();
+  b->GetChecksum();
+  std::string lines;
+  const double diff = BestSeconds([&] { lines = Tree_Diff::Lines(*a.get(), *b.get()); });
+  std::printf("%-44s %9.3f ms  %s", "diff of two 1,000,000-value trees", diff * 1e3, lines.c_str());
+  return 0;
+}
