@@ -56,18 +56,18 @@ class TreeBuilder {
   // ---- SAX events ---------------------------------------------------------------------
   bool null() { return Literal("null"); }
   bool boolean(bool value) {
-    if (InDescriptorValue()) return DescriptorLeaf(value);
+    if (InDescriptor()) return DescriptorLeaf(value);
     return Literal(value ? "true" : "false");
   }
   bool number_integer(Json::number_integer_t value) {
-    if (InDescriptorValue()) return DescriptorChanged(value);
+    if (InDescriptor()) return DescriptorChanged(value);
     char digits[24];
     if (value == 0 && IsMinusZero()) return Literal("-0");
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     return Literal(std::string_view(digits, static_cast<std::size_t>(end - digits)));
   }
   bool number_unsigned(Json::number_unsigned_t value) {
-    if (InDescriptorValue()) {
+    if (InDescriptor()) {
       return DescriptorChanged(value > INT32_MAX ? Json::number_integer_t{0}
                                                  : static_cast<Json::number_integer_t>(value));
     }
@@ -77,7 +77,7 @@ class TreeBuilder {
   }
   bool number_float(Json::number_float_t, const std::string& literal) { return Literal(literal); }
   bool string(std::string& text) {
-    if (InDescriptorValue()) return DescriptorValue(text);
+    if (InDescriptor()) return DescriptorValue(text);
     if (Tree_Json::IsLiteral(text)) {
       // A leaf would export as the bare literal: a childless branch keeps it a string.
       Tree_NodePtr branch = NewChild(false, {});
@@ -223,7 +223,7 @@ class TreeBuilder {
   }
 
   bool Literal(std::string_view text) {
-    if (InDescriptorValue()) return Fail("wrong type of value in a @tree descriptor");
+    if (InDescriptor()) return Fail("wrong type of value in a @tree descriptor");
     return Placed(NewChild(true, std::string(text)));
   }
 
@@ -238,11 +238,8 @@ class TreeBuilder {
   }
 
   // ---- The "@tree" descriptor: {"value": "...", "changed": N, "leaf": true} -----------
-  bool InDescriptorValue() const {
-    return m_descriptor == Descriptor::kValue || m_descriptor == Descriptor::kChanged ||
-           m_descriptor == Descriptor::kLeaf || m_descriptor == Descriptor::kExpectObject ||
-           m_descriptor == Descriptor::kInside;
-  }
+  // Between the "@tree" key and the end of its object every event belongs to the descriptor.
+  bool InDescriptor() const { return m_descriptor != Descriptor::kNone; }
   bool DescriptorKey(const std::string& name) {
     static constexpr std::string_view kFields[] = {"value", "changed", "leaf"};
     for (int field = 0; field < 3; ++field) {

@@ -9,7 +9,7 @@
 #   expected standard error
 # Cases are separated by one blank line. Commands run in tests/data.
 set -uo pipefail
-treetool_bin="$1"
+treetool_bin="$(realpath "$1")"
 cases="$2"
 name="$3"
 data_dir="$(cd "$(dirname "$cases")/../data" && pwd)"
