@@ -324,6 +324,9 @@ class Tree_Node {
 
   // The stored handle of child `index`, which the caller keeps in range; no message.
   Tree_NodePtr& ChildHandle(int index) const { return m_children->at(index); }
+  // The stored handle of the first child named `name`, or null; constant time past a few
+  // children (see Tree_NodePtrVec).
+  Tree_NodePtr* FindChild(std::string_view name) const;
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
   // Whether `node` is this node or one of its ancestors; no message.
