@@ -68,7 +68,11 @@ Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
 }
 
 void Tree_NodePtrVec::DropIndex() noexcept {
-  delete m_index.exchange(nullptr, std::memory_order_relaxed);
+  // Only changes drop the index, and they have the vector to themselves: no exchange needed.
+  NameIndex* const index = m_index.load(std::memory_order_relaxed);
+  if (index == nullptr) return;
+  m_index.store(nullptr, std::memory_order_relaxed);
+  delete index;
 }
 
 void Tree_NodePtrVec::SetFirst(NameIndex& index, NameIndex::iterator entry, Tree_NodePtr* stored) {
