@@ -75,26 +75,32 @@ Tree_NodePtr& Tree_Node::GetRelativeSubTreeByRef(Tree_Path& path, Tree_NodePtr& 
 // ---- The walk that creates ----------------------------------------------------------------
 
 Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect) {
-  Tree_NodePtr reached = this_ptr;
+  // The walk refers to the stored handles it passes and copies only the result, so a walk
+  // through protected families costs no atomic count change per level.
+  const Tree_NodePtr* reached = &this_ptr;
+  Tree_NodePtr detached;  // keeps alive a node that a leaf on the way refused, else null
   Tree_Node* node = this;
   for (;;) {
     const std::string_view element = path.GetRootView();
-    if (element.empty()) return reached;
-    Tree_NodePtr child;
-    if (const Tree_NodePtr* found = node->FindChild(element)) {
-      child = *found;
-    } else {
-      child = Tree_NodePtr(new Tree_Node(RWCString(element)));
-      if (protect) child.SetToggle(&TRUE_BOOL);
+    if (element.empty()) return *reached;
+    const Tree_NodePtr* child = node->FindChild(element);
+    if (child == nullptr) {
+      Tree_NodePtr created(new Tree_Node(RWCString(element)));
+      if (protect) created.SetToggle(&TRUE_BOOL);
       // A leaf on the way refuses the child (Insert logs why). The walk still goes on inside
       // the detached child, so the result always holds a node: the one made for the last
-      // element. Detached nodes above it die as the walk leaves them, which clears the parent
-      // link of the node below, so the result is a parentless node outside the tree.
-      node->Insert(child, node->GetChildCount());
+      // element. The detached nodes die when the walk returns, which clears the parent link
+      // of the result, so it is a parentless node outside the tree.
+      if (node->Insert(created, node->GetChildCount()) != 0) {
+        child = &node->ChildHandle(node->GetChildCount() - 1);
+      } else {
+        detached = std::move(created);
+        child = &detached;
+      }
     }
-    if (path.IsOnlyRoot() != 0) return child;
-    reached = std::move(child);
-    node = reached.get();
+    if (path.IsOnlyRoot() != 0) return *child;
+    reached = child;
+    node = child->get();
   }
 }
 
