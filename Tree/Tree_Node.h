@@ -148,8 +148,12 @@ class Tree_Node {
   // The key names from the root down to this node, joined by the separator. A root with a
   // virtual parent path reports that path instead of its key name.
   RWCString GetPath() const;
-  RWCString GetVirtualParentPath() const { return m_virtual_parent_path; }
-  void SetVirtualParentPath(const RWCString& path) { m_virtual_parent_path = path; }
+  RWCString GetVirtualParentPath() const {
+    return m_virtual_parent_path != nullptr ? *m_virtual_parent_path : RWCString();
+  }
+  void SetVirtualParentPath(const RWCString& path) {
+    m_virtual_parent_path = path.isNull() ? nullptr : std::make_unique<RWCString>(path);
+  }
 
   // ---- Path resolution -------------------------------------------------------------------
   // `this_ptr` is this node's handle. Paths are relative to this node: the first element
@@ -326,6 +330,9 @@ class Tree_Node {
 
   // The stored handle of child `index`, which the caller keeps in range; no message.
   Tree_NodePtr& ChildHandle(int index) const { return m_children->at(index); }
+  // The stored handle of the first child named `name`, or null; constant time past a few
+  // children (see Tree_NodePtrVec).
+  Tree_NodePtr* FindChild(std::string_view name) const;
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
   // Whether `node` is this node or one of its ancestors; no message.
@@ -379,8 +386,9 @@ class Tree_Node {
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
   Tree_Node* m_parent = nullptr;
   std::unique_ptr<Tree_Value> m_tree_value;
+  // Null while empty: few nodes carry one, and a small node is cheap to allocate and free.
+  std::unique_ptr<RWCString> m_virtual_parent_path;
   int m_allows_children = 1;
-  RWCString m_virtual_parent_path;
   int m_id = 0;
   unsigned int m_checksum = 0;
   bool m_checksum_valid = false;

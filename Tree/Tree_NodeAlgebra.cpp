@@ -277,15 +277,69 @@ bool Tree_Node::RemoveEmptyBranches() {
   // Post-order, children from the last index down, so a removal never shifts a child still to
   // be visited. Each frame holds a handle, so a callback fired by a removal cannot pull a node
   // away mid-walk.
+  //
+  // A node that no notifier can watch (none on it or on any ancestor) defers its removals and
+  // makes them in one compacting pass when its frame closes, so pruning n children costs
+  // O(n), not O(n^2). Nothing can tell the difference: no callback runs while removals are
+  // deferred, and before a watched node is entered every deferred removal is made, so its
+  // callbacks see the tree exactly as one removal at a time would leave it. Deferred slots
+  // all lie above the frame's cursor, so making them never moves a child still to be visited.
   struct Frame {
     Tree_NodePtr node;
     int next_child;  // counts down to -1
     int remaining;
+    bool watched;         // a notifier list on this node or an ancestor is not empty
+    std::size_t removed;  // the frame's first deferred slot in `deferred`
   };
+  std::vector<int> deferred;  // the slots each frame still has to remove, frame after frame
+  std::vector<int> slots;
+  std::vector<Frame> frames;
+  // Makes the deferred removals of `frames[f]` (everything above `end` in `deferred`).
+  const auto flush = [&](std::size_t f, std::size_t end) {
+    Frame& frame = frames[f];
+    if (frame.removed == end) return;
+    Tree_Node* const node = frame.node.get();
+    slots.assign(deferred.begin() + static_cast<std::ptrdiff_t>(frame.removed),
+                 deferred.begin() + static_cast<std::ptrdiff_t>(end));
+    int complete_removed = 0;
+    for (int slot : slots) {
+      Tree_Node* const child = node->ChildHandle(slot).get();
+      child->m_parent = nullptr;
+      if (child->m_subtree_complete) ++complete_removed;
+    }
+    node->m_children->removeSlots(slots);
+    node->m_complete_sons -= complete_removed;  // no notifier to tell
+    node->UpdateCompletionStatus();
+  };
+  const auto flush_all = [&] {
+    for (std::size_t f = frames.size(); f-- > 0;) {
+      const std::size_t end = f + 1 < frames.size() ? frames[f + 1].removed : deferred.size();
+      flush(f, end);
+    }
+    for (Frame& frame : frames) frame.removed = 0;
+    deferred.clear();
+  };
+  const auto watched_from_here = [](const Tree_Node* node, bool parent_watched) {
+    return parent_watched || !node->m_notifiers.UnprotectedIsEmpty();
+  };
+
+  bool watched = false;
+  for (const Tree_Node* at = m_parent; at != nullptr && !watched; at = at->m_parent) {
+    watched = !at->m_notifiers.UnprotectedIsEmpty();
+  }
   Tree_NodePtr self(this);
   self.Disown();
-  std::vector<Frame> frames;
-  frames.push_back(Frame{std::move(self), GetChildCount() - 1, GetChildCount()});
+  frames.push_back(Frame{std::move(self), GetChildCount() - 1, GetChildCount(),
+                         watched_from_here(this, watched), 0});
+  // Removes the child of the top frame at `index`, now or deferred.
+  const auto remove_child = [&](Frame& frame, int index) {
+    if (frame.watched) {
+      frame.node->Remove(index);
+    } else {
+      deferred.push_back(index);
+    }
+    --frame.remaining;
+  };
   while (true) {
     Frame& top = frames.back();
     Tree_Node* const node = top.node.get();
@@ -295,22 +349,24 @@ bool Tree_Node::RemoveEmptyBranches() {
       if (child->m_allows_children == 0) continue;
       if (child->GetChildCount() > 0) {
         const int count = child->GetChildCount();
-        frames.push_back(Frame{child, count - 1, count});
+        const bool child_watched = watched_from_here(child.get(), top.watched);
+        Tree_NodePtr entered = child;
+        if (child_watched && !top.watched) flush_all();
+        frames.push_back(
+            Frame{std::move(entered), count - 1, count, child_watched, deferred.size()});
       } else {
-        node->Remove(index);
-        --top.remaining;
+        remove_child(top, index);
       }
       continue;
     }
+    flush(frames.size() - 1, deferred.size());
+    deferred.resize(top.removed);
     // GetTreeValue logs "GetTreeValue(): return NULL" when the node is left empty.
     const bool holds_something = top.remaining > 0 || node->GetTreeValue() != nullptr;
     const Tree_NodePtr finished = std::move(top.node);
     frames.pop_back();
     if (frames.empty()) return holds_something;
     Frame& parent = frames.back();
-    if (finished->GetChildCount() == 0) {
-      parent.node->Remove(parent.next_child + 1);
-      --parent.remaining;
-    }
+    if (finished->GetChildCount() == 0) remove_child(parent, parent.next_child + 1);
   }
 }

@@ -1,5 +1,7 @@
 // Children and ancestry: the children vector, insertion, removal, counting and visits.
 // Insert and Remove(int) are the only members that change the shape of a tree.
+#include <algorithm>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -9,14 +11,105 @@
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
 Tree_NodePtrVec::~Tree_NodePtrVec() {
+  DropIndex();
   m_handles.clearAndDestroy();
 }
 
 int Tree_NodePtrVec::index(const Tree_NodePtr& handle) const noexcept {
-  for (int i = 0; i < entries(); ++i) {
-    if (*m_handles[static_cast<unsigned>(i)] == handle) return i;
+  int slot = 0;
+  for (const Tree_NodePtr* stored : m_handles) {
+    if (*stored == handle) return slot;
+    ++slot;
   }
   return -1;
+}
+
+int Tree_NodePtrVec::slotOf(const Tree_NodePtr* stored) const noexcept {
+  int slot = 0;
+  for (const Tree_NodePtr* at : m_handles) {
+    if (at == stored) return slot;
+    ++slot;
+  }
+  return -1;
+}
+
+Tree_NodePtr* Tree_NodePtrVec::findFirst(std::string_view name) const noexcept {
+  NameIndex* index = m_index.load(std::memory_order_acquire);
+  if (index == nullptr && entries() > kIndexFrom) index = BuildIndex();
+  if (index != nullptr) {
+    const auto found = index->find(name);
+    return found == index->end() ? nullptr : found->second.handle;
+  }
+  for (Tree_NodePtr* stored : m_handles) {
+    if ((*stored)->KeyName().view() == name) return stored;
+  }
+  return nullptr;
+}
+
+Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
+  std::unique_ptr<NameIndex> built;
+  try {
+    built = std::make_unique<NameIndex>();
+    built->reserve(m_handles.entries());
+    for (Tree_NodePtr* stored : m_handles) {
+      const auto [entry, inserted] =
+          built->try_emplace((*stored)->KeyName().view(), FirstOfName{stored, 1});
+      if (!inserted) ++entry->second.count;
+    }
+  } catch (...) {
+    return nullptr;  // lookups scan instead
+  }
+  // Concurrent lookups may build at once: the first to publish wins, the others use its.
+  NameIndex* expected = nullptr;
+  if (m_index.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel)) {
+    return built.release();
+  }
+  return expected;
+}
+
+void Tree_NodePtrVec::DropIndex() noexcept {
+  // Only changes drop the index, and they have the vector to themselves: no exchange needed.
+  NameIndex* const index = m_index.load(std::memory_order_relaxed);
+  if (index == nullptr) return;
+  m_index.store(nullptr, std::memory_order_relaxed);
+  delete index;
+}
+
+void Tree_NodePtrVec::SetFirst(NameIndex& index, NameIndex::iterator entry, Tree_NodePtr* stored) {
+  auto node = index.extract(entry);
+  node.key() = (*stored)->KeyName().view();
+  node.mapped().handle = stored;
+  index.insert(std::move(node));
+}
+
+void Tree_NodePtrVec::IndexInserted(NameIndex& index, int i) {
+  Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
+  const auto [entry, inserted] =
+      index.try_emplace((*stored)->KeyName().view(), FirstOfName{stored, 1});
+  if (inserted) return;
+  ++entry->second.count;
+  // The new child is now the first of its name unless the old first lies before slot i.
+  if (i == entries() - 1) return;
+  const auto begin = m_handles.begin();
+  if (std::find(begin, begin + i, entry->second.handle) == begin + i) {
+    SetFirst(index, entry, stored);
+  }
+}
+
+void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
+  Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
+  const std::string_view name = (*stored)->KeyName().view();
+  const auto entry = index.find(name);
+  if (--entry->second.count == 0) {
+    index.erase(entry);
+    return;
+  }
+  if (entry->second.handle != stored) return;
+  // The first of the name leaves: the next one of that name lies after it.
+  const auto next =
+      std::find_if(m_handles.begin() + i + 1, m_handles.end(),
+                   [name](const Tree_NodePtr* at) { return (*at)->KeyName().view() == name; });
+  SetFirst(index, entry, *next);
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
@@ -24,12 +117,46 @@ void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
   auto copy = std::make_unique<Tree_NodePtr>(handle);
   m_handles.insertAt(static_cast<unsigned>(i), copy.get());
   copy.release();
+  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
+    try {
+      IndexInserted(*index, i);
+    } catch (...) {
+      DropIndex();  // the next lookup rebuilds it
+    }
+  }
 }
 
 void Tree_NodePtrVec::removeAt(int i) {
+  if (i < 0 || i >= entries()) throw RWBoundsErr::IndexError(i, m_handles.entries());
+  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
+    if (entries() - 1 <= kIndexFrom / 2) {
+      DropIndex();
+    } else {
+      IndexRemoving(*index, i);
+    }
+  }
   // The handle leaves the vector before it is deleted, so the vector is consistent while the
   // release destroys the child.
   delete m_handles.removeAt(static_cast<unsigned>(i));
+}
+
+void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
+  if (slots.empty()) return;
+  DropIndex();  // rebuilt by the next lookup, if the vector is still wide then
+  std::vector<Tree_NodePtr*> removed;
+  removed.reserve(slots.size());
+  std::vector<bool> leaves(m_handles.entries(), false);
+  for (int slot : slots) {
+    leaves[static_cast<std::size_t>(slot)] = true;
+    removed.push_back(m_handles[static_cast<unsigned>(slot)]);
+  }
+  RWTPtrOrderedVector<Tree_NodePtr> kept(m_handles.entries() - slots.size());
+  std::size_t slot = 0;
+  for (Tree_NodePtr* stored : m_handles) {
+    if (!leaves[slot++]) kept.insert(stored);
+  }
+  m_handles = std::move(kept);
+  for (Tree_NodePtr* stored : removed) delete stored;
 }
 
 // ---- Insertion and removal ---------------------------------------------------------------
@@ -140,12 +267,13 @@ int Tree_Node::GetIndex(const Tree_NodePtr& a_child) const {
   return m_children->index(a_child);
 }
 
+Tree_NodePtr* Tree_Node::FindChild(std::string_view name) const {
+  return m_children != nullptr ? m_children->findFirst(name) : nullptr;
+}
+
 int Tree_Node::FindChildIndex(std::string_view name) const {
-  const int count = GetChildCount();
-  for (int i = 0; i < count; ++i) {
-    if (ChildHandle(i)->m_key_name.view() == name) return i;
-  }
-  return -1;
+  const Tree_NodePtr* found = FindChild(name);
+  return found != nullptr ? m_children->slotOf(found) : -1;
 }
 
 // ---- Ancestry -----------------------------------------------------------------------------

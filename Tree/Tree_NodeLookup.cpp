@@ -1,5 +1,6 @@
 // Path resolution: one-level lookups, the multi-level walk and the walk that creates. Each
-// level is one linear scan of a node's children; the walks loop instead of recursing.
+// level is one lookup in a node's children (an index past a few children, else a scan); the
+// walks loop instead of recursing and copy no element of the path.
 #include <string_view>
 
 #include "Tree/Tree_Node.h"
@@ -8,20 +9,20 @@
 
 Tree_Node* Tree_Node::Get(const RWCString& name, Tree_Node* this_node) {
   if (name.isNull()) return this_node;
-  const int index = FindChildIndex(name.view());
-  return index < 0 ? nullptr : ChildHandle(index).get();
+  const Tree_NodePtr* found = FindChild(name.view());
+  return found == nullptr ? nullptr : found->get();
 }
 
 Tree_NodePtr Tree_Node::Get(const RWCString& name, const Tree_NodePtr& this_ptr) {
   if (name.isNull()) return this_ptr;
-  const int index = FindChildIndex(name.view());
-  return index < 0 ? NULL_TREE_NODE_PTR : ChildHandle(index);
+  Tree_NodePtr* found = FindChild(name.view());
+  return found == nullptr ? NULL_TREE_NODE_PTR : *found;
 }
 
 Tree_NodePtr& Tree_Node::GetByRef(const RWCString& name, Tree_NodePtr& this_ptr) {
   if (name.isNull()) return this_ptr;
-  const int index = FindChildIndex(name.view());
-  return index < 0 ? NULL_TREE_NODE_PTR : ChildHandle(index);
+  Tree_NodePtr* found = FindChild(name.view());
+  return found == nullptr ? NULL_TREE_NODE_PTR : *found;
 }
 
 // ---- Multi-level walk ---------------------------------------------------------------------
@@ -33,9 +34,9 @@ const Tree_NodePtr& Tree_Node::Walk(const Tree_Node* first, Tree_Path& path,
   for (;;) {
     const std::string_view element = path.GetRootView();
     if (element.empty()) return *reached;  // an empty element ends the walk where it is
-    const int index = node != nullptr ? node->FindChildIndex(element) : -1;
-    if (index < 0) return NULL_TREE_NODE_PTR;
-    const Tree_NodePtr& child = node->ChildHandle(index);
+    const Tree_NodePtr* found = node != nullptr ? node->FindChild(element) : nullptr;
+    if (found == nullptr) return NULL_TREE_NODE_PTR;
+    const Tree_NodePtr& child = *found;
     if (path.IsOnlyRoot() != 0) return child;
     reached = &child;
     node = child.get();
@@ -55,7 +56,7 @@ Tree_NodePtr Tree_Node::GetRelativeNode(Tree_Path& path, const Tree_NodePtr& thi
 }
 
 Tree_NodePtr Tree_Node::GetRelativeNode(const RWCString& path, const Tree_NodePtr& this_ptr) {
-  Tree_Path walk(path);
+  Tree_Path walk(path.view(), Tree_Path::Borrow{});
   return Walk(this, walk, this_ptr);
 }
 
@@ -74,27 +75,32 @@ Tree_NodePtr& Tree_Node::GetRelativeSubTreeByRef(Tree_Path& path, Tree_NodePtr& 
 // ---- The walk that creates ----------------------------------------------------------------
 
 Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect) {
-  Tree_NodePtr reached = this_ptr;
+  // The walk refers to the stored handles it passes and copies only the result, so a walk
+  // through protected families costs no atomic count change per level.
+  const Tree_NodePtr* reached = &this_ptr;
+  Tree_NodePtr detached;  // keeps alive a node that a leaf on the way refused, else null
   Tree_Node* node = this;
   for (;;) {
     const std::string_view element = path.GetRootView();
-    if (element.empty()) return reached;
-    Tree_NodePtr child;
-    const int index = node->FindChildIndex(element);
-    if (index >= 0) {
-      child = node->ChildHandle(index);
-    } else {
-      child = Tree_NodePtr(new Tree_Node(RWCString(element)));
-      if (protect) child.SetToggle(&TRUE_BOOL);
+    if (element.empty()) return *reached;
+    const Tree_NodePtr* child = node->FindChild(element);
+    if (child == nullptr) {
+      Tree_NodePtr created(new Tree_Node(RWCString(element)));
+      if (protect) created.SetToggle(&TRUE_BOOL);
       // A leaf on the way refuses the child (Insert logs why). The walk still goes on inside
       // the detached child, so the result always holds a node: the one made for the last
-      // element. Detached nodes above it die as the walk leaves them, which clears the parent
-      // link of the node below, so the result is a parentless node outside the tree.
-      node->Insert(child, node->GetChildCount());
+      // element. The detached nodes die when the walk returns, which clears the parent link
+      // of the result, so it is a parentless node outside the tree.
+      if (node->Insert(created, node->GetChildCount()) != 0) {
+        child = &node->ChildHandle(node->GetChildCount() - 1);
+      } else {
+        detached = std::move(created);
+        child = &detached;
+      }
     }
-    if (path.IsOnlyRoot() != 0) return child;
-    reached = std::move(child);
-    node = reached.get();
+    if (path.IsOnlyRoot() != 0) return *child;
+    reached = child;
+    node = child->get();
   }
 }
 
@@ -104,7 +110,7 @@ Tree_NodePtr Tree_Node::GetOrCreateRelativeNode(Tree_Path& path, const Tree_Node
 
 Tree_NodePtr Tree_Node::GetOrCreateRelativeNode(const RWCString& path,
                                                 const Tree_NodePtr& this_ptr) {
-  Tree_Path walk(path);
+  Tree_Path walk(path.view(), Tree_Path::Borrow{});
   return WalkCreating(walk, this_ptr, true);
 }
 
@@ -115,7 +121,7 @@ Tree_NodePtr Tree_Node::GetOrCreateUnProtectedRelativeNode(Tree_Path& path,
 
 Tree_NodePtr Tree_Node::GetOrCreateUnProtectedRelativeNode(const RWCString& path,
                                                            const Tree_NodePtr& this_ptr) {
-  Tree_Path walk(path);
+  Tree_Path walk(path.view(), Tree_Path::Borrow{});
   return WalkCreating(walk, this_ptr, false);
 }
 

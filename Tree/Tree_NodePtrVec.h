@@ -2,13 +2,28 @@
 // Slot i holds the handle of child i. A reference to a stored handle stays valid while that
 // child stays in the vector, whatever else is inserted or removed. Indexes are checked as
 // unsigned values, so a negative index is out of range and raises RWBoundsErr.
+//
+// Past kIndexFrom children, the first lookup by name builds a name index (key name to the
+// stored handle of the first child of that name, with the number of children of that name),
+// which every later insertion and removal keeps exact; it is freed when the vector narrows
+// to kIndexFrom / 2 children. Several threads may look up at once: the index is published
+// with one atomic exchange. Changes still need the vector to themselves.
 #pragma once
+
+#include <atomic>
+#include <functional>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "Tree/Tree_NodePtr.h"
 #include "host/RWTPtrOrderedVector.h"
 
 class Tree_NodePtrVec {
  public:
+  // Below this many children a scan is as fast as the index and costs no memory.
+  static constexpr int kIndexFrom = 12;
+
   Tree_NodePtrVec() = default;
   // Not copyable: two vectors must never own the same handles.
   Tree_NodePtrVec(const Tree_NodePtrVec&) = delete;
@@ -24,6 +39,12 @@ class Tree_NodePtrVec {
 
   // The first slot whose handle holds the same node as `handle`, or -1.
   int index(const Tree_NodePtr& handle) const noexcept;
+  // The slot of the stored handle `stored` (compared by address), or -1.
+  int slotOf(const Tree_NodePtr* stored) const noexcept;
+
+  // The stored handle of the first child whose key name is `name`, or null. Builds the name
+  // index on first use past kIndexFrom children; should that allocation fail, scans.
+  Tree_NodePtr* findFirst(std::string_view name) const noexcept;
 
   // Stores a new copy of `handle` (its family's count rises by one) in slot `i`, moving later
   // slots up; RWBoundsErr unless 0 <= i <= entries().
@@ -33,6 +54,34 @@ class Tree_NodePtrVec {
   // RWBoundsErr unless 0 <= i < entries().
   void removeAt(int i);
 
+  // Removes the handles of the slots in `slots` (each in range, no slot twice, any order) in
+  // one pass that keeps the others in order, then deletes them in the order given, each
+  // after the vector is consistent again.
+  void removeSlots(const std::vector<int>& slots);
+
  private:
+  struct FirstOfName {
+    Tree_NodePtr* handle;  // its node's key name is the key
+    int count;             // children of that name
+  };
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const noexcept {
+      return std::hash<std::string_view>{}(name);
+    }
+  };
+  // The keys view the key names of the children they point to, which never change while the
+  // child is stored, so the index holds no copy of a name.
+  using NameIndex = std::unordered_map<std::string_view, FirstOfName, NameHash, std::equal_to<>>;
+
+  NameIndex* BuildIndex() const noexcept;
+  void DropIndex() noexcept;
+  // Points the entry at `stored`, re-keyed on its node's name.
+  static void SetFirst(NameIndex& index, NameIndex::iterator entry, Tree_NodePtr* stored);
+  void IndexInserted(NameIndex& index, int i);
+  void IndexRemoving(NameIndex& index, int i);
+
   RWTPtrOrderedVector<Tree_NodePtr> m_handles;
+  // Owned; null until a lookup past kIndexFrom children builds it.
+  mutable std::atomic<NameIndex*> m_index{nullptr};
 };

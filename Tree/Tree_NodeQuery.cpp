@@ -37,7 +37,7 @@ int CountChildren(Tree_Node& node, bool want_sub_tree) {
 // ---- Values by path and children by rank ----------------------------------------------------
 
 RWCString Tree_Node::GetValue(const RWCString& path, const Tree_NodePtr& this_ptr) {
-  Tree_Path walk(path);
+  Tree_Path walk(path.view(), Tree_Path::Borrow{});
   const Tree_NodePtr& found = Walk(this, walk, this_ptr);
   if (found.get() == nullptr) {
     TREE_LOG(7,
@@ -122,7 +122,7 @@ const Tree_NodePtr* Tree_Node::FindRankedChild(const RWCString& path, int index,
     TREE_LOG(7, "%s", texts.negative_index);
     return nullptr;
   }
-  Tree_Path walk(path);
+  Tree_Path walk(path.view(), Tree_Path::Borrow{});
   const Tree_NodePtr& found = Walk(this, walk, this_ptr);
   if (found.get() == nullptr) {
     TREE_LOG(7, texts.missing_path, path.data());

@@ -46,7 +46,7 @@ void Tree_Node::Search(const RWCString& path, const Tree_NodePtr& this_ptr,
   while (!pending.empty()) {
     const Start start = pending.back();
     pending.pop_back();
-    Tree_Path walk(path);
+    Tree_Path walk(path.view(), Tree_Path::Borrow{});
     const Tree_NodePtr& found = Walk(start.node, walk, *start.handle);
     if (found.get() != nullptr) ret.insert(found->GetPath());
     for (int i = start.node->GetChildCount() - 1; i >= 0; --i) {

@@ -10,16 +10,20 @@ using Guard = ACE_Guard<ACE_Recursive_Thread_Mutex>;
 
 Tree_NotifyList::Tree_NotifyList(const Tree_NotifyList& other) {
   Guard guard(other.Mutex());
-  m_callbacks = other.m_callbacks;
+  if (other.m_callbacks != nullptr && !other.m_callbacks->empty()) {
+    m_callbacks = std::make_unique<std::vector<Callback*>>(*other.m_callbacks);
+  }
   UpdateCount();
 }
 
 Tree_NotifyList& Tree_NotifyList::operator=(const Tree_NotifyList& other) {
   if (this == &other) return *this;
-  std::vector<Callback*> entries;
+  std::unique_ptr<std::vector<Callback*>> entries;
   {
     Guard guard(other.Mutex());
-    entries = other.m_callbacks;
+    if (other.m_callbacks != nullptr && !other.m_callbacks->empty()) {
+      entries = std::make_unique<std::vector<Callback*>>(*other.m_callbacks);
+    }
   }
   Guard guard(Mutex());
   m_callbacks = std::move(entries);
@@ -44,15 +48,17 @@ ACE_Recursive_Thread_Mutex& Tree_NotifyList::Mutex() const {
 void Tree_NotifyList::Add(Callback* cb) {
   if (cb == nullptr) return;
   Guard guard(Mutex());
-  m_callbacks.push_back(cb);
+  if (m_callbacks == nullptr) m_callbacks = std::make_unique<std::vector<Callback*>>();
+  m_callbacks->push_back(cb);
   UpdateCount();
 }
 
 void Tree_NotifyList::Remove(Callback* cb) {
   Guard guard(Mutex());
-  auto found = std::find(m_callbacks.begin(), m_callbacks.end(), cb);
-  if (found == m_callbacks.end()) return;
-  m_callbacks.erase(found);
+  if (m_callbacks == nullptr) return;
+  auto found = std::find(m_callbacks->begin(), m_callbacks->end(), cb);
+  if (found == m_callbacks->end()) return;
+  m_callbacks->erase(found);
   UpdateCount();
 }
 
@@ -60,14 +66,16 @@ void Tree_NotifyList::NotifyAll() {
   Guard guard(Mutex());
   // Indexes, not iterators: a misbehaving callback that changes the list must not leave the
   // walk with a dangling position.
-  for (std::size_t i = 0; i < m_callbacks.size(); ++i) m_callbacks[i]->Notify();
-  m_callbacks.clear();
+  if (m_callbacks == nullptr) return;
+  for (std::size_t i = 0; i < m_callbacks->size(); ++i) (*m_callbacks)[i]->Notify();
+  m_callbacks->clear();
   UpdateCount();
 }
 
 void Tree_NotifyList::SendMightNeedMove(const Tree_NodePtr& node) {
   Guard guard(Mutex());
-  const std::vector<Callback*> snapshot = m_callbacks;
+  if (m_callbacks == nullptr) return;
+  const std::vector<Callback*> snapshot = *m_callbacks;
   for (Callback* cb : snapshot) cb->MightNeedMove(node);
 }
 
@@ -83,5 +91,5 @@ void Tree_NotifyList::Release() {
 
 std::size_t Tree_NotifyList::Size() {
   Guard guard(Mutex());
-  return m_callbacks.size();
+  return m_callbacks != nullptr ? m_callbacks->size() : 0;
 }

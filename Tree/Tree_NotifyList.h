@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <vector>
 
 #include "Tree/Tree_NodePtr.h"
@@ -61,9 +62,12 @@ class Tree_NotifyList {
  private:
   // The list's mutex, created on first use.
   ACE_Recursive_Thread_Mutex& Mutex() const;
-  void UpdateCount() noexcept { m_count.store(m_callbacks.size(), std::memory_order_release); }
+  void UpdateCount() noexcept {
+    m_count.store(m_callbacks != nullptr ? m_callbacks->size() : 0, std::memory_order_release);
+  }
 
   mutable std::atomic<ACE_Recursive_Thread_Mutex*> m_mutex{nullptr};
-  std::vector<Callback*> m_callbacks;
+  // Created by the first Add: most nodes never get a callback, and keep the list one word.
+  std::unique_ptr<std::vector<Callback*>> m_callbacks;
   std::atomic<std::size_t> m_count{0};
 };

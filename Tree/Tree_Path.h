@@ -26,9 +26,21 @@ class Tree_Path {
   int IsOnlyRoot() const noexcept { return m_is_only_root; }
 
  private:
+  friend class Tree_Node;
+  struct Borrow {};
+  // Walks `path` without copying it; the caller keeps the text alive and unchanged, and
+  // never calls SetPath on this object. The lookups that take a whole path use it.
+  Tree_Path(std::string_view path, Borrow)
+      : m_length(static_cast<unsigned>(path.size())), m_borrowed(path) {}
+
+  std::string_view Text() const noexcept {
+    return m_borrowed.data() != nullptr ? m_borrowed : m_path.view();
+  }
+
   unsigned m_position = 0;
   unsigned m_length = 0;
   RWCString m_path;
   int m_is_only_root = 0;
-  RWCString m_last_root;
+  RWCString m_last_root;        // a copy of the last element; unused when borrowed
+  std::string_view m_borrowed;  // the text when borrowed (data() non-null), else unused
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -50,5 +51,22 @@ TEST(Concurrency, ProtectedFamilyCountsExactlyAndDiesOnceOnWhicheverThreadReleas
     child = Tree_NodePtr();  // a worker now holds the last reference
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(nullptr, grandchild->GetParent());  // the child died, once
+  }
+}
+
+// The first lookups in a wide node build its name index; threads that look up at once all
+// find every child, and the index they share is built once.
+TEST(Concurrency, ThreadsLookingUpInOneWideNodeAllFindEveryChild) {
+  for (int round = 0; round < 10; ++round) {
+    const Tree_NodePtr root = MakeBranch("root");
+    for (int i = 0; i < 200; ++i) AddLeaf(root, "k" + std::to_string(i), std::to_string(i));
+    std::atomic<int> misses{0};
+    RunThreads([&](int t) {
+      for (int i = 0; i < 200; ++i) {
+        const int k = (i + t * 50) % 200;
+        if (root->GetValue("k" + std::to_string(k), root) != std::to_string(k)) ++misses;
+      }
+    });
+    EXPECT_EQ(0, misses.load());
   }
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -82,4 +85,130 @@ TEST(IsPathHit, MatchesOneNameAndPointsAtTheRest) {
     EXPECT_FALSE(Tree_NodeTestAccess::IsPathHit(miss, name, rest)) << (miss ? miss : "null");
     EXPECT_EQ(nullptr, rest);
   }
+}
+
+namespace {
+
+// The stored handle of the first child of `node` named `name`, found by reading every child
+// in order through the public accessors, or null.
+const Tree_NodePtr* FirstByScan(const Tree_NodePtr& node, const std::string& name) {
+  for (int i = 0; i < node->GetChildCount(); ++i) {
+    if (node->GetChildAt(i)->KeyName().str() == name) return &node->GetChildAt(i);
+  }
+  return nullptr;
+}
+
+// Every lookup by name under `node` agrees with the scan: the first child of each name, as
+// the stored handle itself.
+void ExpectLookupsMatchScan(const Tree_NodePtr& node, const std::vector<std::string>& names) {
+  Tree_NodePtr this_ptr = node;
+  for (const std::string& name : names) {
+    const Tree_NodePtr* expected = FirstByScan(node, name);
+    Tree_NodePtr& by_ref = node->GetByRef(name, this_ptr);
+    if (expected == nullptr) {
+      EXPECT_EQ(&Tree_Node::NULL_TREE_NODE_PTR, &by_ref) << name;
+      EXPECT_EQ(nullptr, node->GetRelativeNode(RWCString(name), node).get()) << name;
+    } else {
+      EXPECT_EQ(expected, &by_ref) << name;
+      EXPECT_EQ(expected->get(), node->Get(RWCString(name), node.get())) << name;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(NameLookup, WideNodesFindTheFirstOfEqualNamesThroughInsertsRemovesAndMoves) {
+  // Wide enough for the name index, with duplicate names: n0..n39, then dup at 5 and 30.
+  const Tree_NodePtr node = MakeBranch("wide");
+  const Tree_NodePtr other = MakeBranch("other");
+  std::vector<std::string> names{"dup", "new", "absent"};
+  for (int i = 0; i < 40; ++i) {
+    names.push_back("n" + std::to_string(i));
+    AddBranch(node, names.back());
+    AddBranch(other, "o" + std::to_string(i));
+  }
+  const Tree_NodePtr first_dup = MakeBranch("dup");
+  const Tree_NodePtr second_dup = MakeBranch("dup");
+  node->Insert(second_dup, 30);
+  ExpectLookupsMatchScan(node, names);  // builds the index
+  node->Insert(first_dup, 5);           // before an equal name
+  EXPECT_EQ(first_dup.get(), node->Get(RWCString("dup"), node.get()));
+  ExpectLookupsMatchScan(node, names);
+
+  node->Remove(first_dup);  // the first of two equal names
+  EXPECT_EQ(second_dup.get(), node->Get(RWCString("dup"), node.get()));
+  node->Insert(first_dup, node->GetChildCount());  // after an equal name: the old first stays
+  EXPECT_EQ(second_dup.get(), node->Get(RWCString("dup"), node.get()));
+  node->Add(second_dup);  // moves behind the other one
+  EXPECT_EQ(first_dup.get(), node->Get(RWCString("dup"), node.get()));
+  ExpectLookupsMatchScan(node, names);
+
+  // Moves between parents, both ways, and removal by name.
+  other->Get(RWCString("o1"), other.get());  // the other node indexes too
+  other->Insert(node->GetChildAt(0), 3);
+  EXPECT_EQ(other->GetChildAt(3).get(), other->Get(RWCString("n0"), other.get()));
+  node->Add(other->GetChildAt(3));
+  EXPECT_EQ(nullptr, other->Get(RWCString("n0"), other.get()));
+  EXPECT_EQ(1, node->Remove(RWCString("dup")));
+  EXPECT_EQ(second_dup.get(), node->Get(RWCString("dup"), node.get()));
+  ExpectLookupsMatchScan(node, names);
+
+  // Narrowed to a few children and widened again.
+  while (node->GetChildCount() > 3) node->Remove(1);
+  ExpectLookupsMatchScan(node, names);
+  for (int i = 0; i < 30; ++i) node->Insert(MakeBranch("n" + std::to_string(i % 7)), i % 5);
+  ExpectLookupsMatchScan(node, names);
+}
+
+TEST(NameLookup, RandomEditsOfAWideNodeKeepEveryLookupExact) {
+  std::mt19937 random(1234);
+  const Tree_NodePtr node = MakeBranch("wide");
+  const Tree_NodePtr other = MakeBranch("other");
+  std::vector<std::string> names;
+  for (int i = 0; i < 12; ++i) names.push_back("k" + std::to_string(i));
+  const auto pick = [&](int bound) { return static_cast<int>(random() % bound); };
+  for (int step = 0; step < 3000; ++step) {
+    const int count = node->GetChildCount();
+    switch (pick(5)) {
+      case 0:
+      case 1:
+        node->Insert(MakeBranch(names[pick(12)]), pick(count + 1));
+        break;
+      case 2:
+        if (count > 0) node->Remove(pick(count));
+        break;
+      case 3:  // a move within the node or to the other node and back
+        if (count > 0) {
+          const Tree_NodePtr child = node->GetChildAt(pick(count));
+          if (pick(2) == 0) other->Add(child);
+          // An index counts after the child leaves this node.
+          const int slots = node->GetChildCount() + (child->GetParent() == node.get() ? 0 : 1);
+          node->Insert(child, pick(slots));
+        }
+        break;
+      default:
+        if (count > 0) node->Remove(RWCString(names[pick(12)]));
+        break;
+    }
+    if (step % 7 == 0) ExpectLookupsMatchScan(node, names);
+    if (testing::Test::HasFailure()) return;
+  }
+}
+
+TEST(NameLookup, ByRefResultsStayTheStoredHandlesAsTheNodeGrows) {
+  const Tree_NodePtr node = MakeBranch("wide");
+  Tree_NodePtr this_ptr = node;
+  for (int i = 0; i < 20; ++i) AddBranch(node, "c" + std::to_string(i));
+  AddLeaf(node->GetChildAt(3), "leaf", "v");
+  Tree_NodePtr& held = node->GetByRef("c3", this_ptr);
+  Tree_Path to_leaf("c3\\leaf");
+  Tree_NodePtr& held_leaf = node->GetRelativeNodeByRef(to_leaf, this_ptr);
+  for (int i = 20; i < 5000; ++i) AddBranch(node, "c" + std::to_string(i));
+  node->Insert(MakeBranch("front"), 0);
+  EXPECT_EQ(&node->GetChildAt(4), &held);
+  EXPECT_EQ(&held, &node->GetByRef("c3", this_ptr));
+  Tree_Path again("c3\\leaf");
+  EXPECT_EQ(&held_leaf, &node->GetRelativeNodeByRef(again, this_ptr));
+  EXPECT_EQ("v", node->GetValue("c3\\leaf", node));
+  EXPECT_EQ(&node->GetChildAt(4999), &node->GetByRef("c4998", this_ptr));
 }

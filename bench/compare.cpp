@@ -1,0 +1,565 @@
+// The same workloads on this library, Boost.PropertyTree and nlohmann::json, side by side in
+// one process: building by path and by append, random lookups by path, one wide node, deep
+// copy, destruction, heap bytes and live allocations per node, and pruning. Each timed figure
+// is the minimum of three runs. Prints one table: workload, the three figures, and ours over
+// the best peer (a ratio below 1 means this library is faster or leaner).
+//
+// Heap use is counted by the replaced global operator new below, which sums the usable size
+// of every live block; it is part of this binary only.
+#include <malloc.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <boost/property_tree/ptree.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Tree/Tree_Node.h"
+
+// ---- Heap accounting ------------------------------------------------------------------------
+
+namespace {
+
+long long g_live_blocks = 0;
+long long g_live_bytes = 0;
+
+void* CountedAlloc(std::size_t size) {
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block == nullptr) throw std::bad_alloc();
+  ++g_live_blocks;
+  g_live_bytes += static_cast<long long>(malloc_usable_size(block));
+  return block;
+}
+
+void CountedFree(void* block) noexcept {
+  if (block == nullptr) return;
+  --g_live_blocks;
+  g_live_bytes -= static_cast<long long>(malloc_usable_size(block));
+  std::free(block);
+}
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new[](std::size_t size) {
+  return CountedAlloc(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return CountedAlloc(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return CountedAlloc(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+void operator delete(void* block) noexcept {
+  CountedFree(block);
+}
+void operator delete[](void* block) noexcept {
+  CountedFree(block);
+}
+void operator delete(void* block, std::size_t) noexcept {
+  CountedFree(block);
+}
+void operator delete[](void* block, std::size_t) noexcept {
+  CountedFree(block);
+}
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Json = nlohmann::json;
+using PTree = boost::property_tree::ptree;
+
+constexpr int kBranches = 1000;
+constexpr int kLeavesPerBranch = 1000;
+constexpr int kLookups = 1000000;
+constexpr int kRuns = 3;
+constexpr char kValue[] = "value";
+
+double Seconds(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The minimum over kRuns of the seconds `timed` reports; `timed` times its own part.
+double MinOf(const std::function<double()>& timed) {
+  double best = 1e300;
+  for (int run = 0; run < kRuns; ++run) best = std::min(best, timed());
+  return best;
+}
+
+std::string BranchName(int branch) {
+  return "branch" + std::to_string(branch);
+}
+std::string LeafName(int leaf) {
+  return "key" + std::to_string(leaf);
+}
+
+// Names and paths shared by every library, made before any timing.
+struct Names {
+  std::vector<std::string> branches;
+  std::vector<std::string> leaves;
+  std::vector<RWCString> our_paths;      // "branchI\keyJ", in build order
+  std::vector<std::string> boost_paths;  // "branchI.keyJ", in build order
+  std::vector<int> lookup_order;         // kLookups random indexes into the paths
+};
+
+const Names& SharedNames() {
+  static const Names names = [] {
+    Names made;
+    for (int b = 0; b < kBranches; ++b) made.branches.push_back(BranchName(b));
+    for (int l = 0; l < kLeavesPerBranch; ++l) made.leaves.push_back(LeafName(l));
+    for (int b = 0; b < kBranches; ++b) {
+      for (int l = 0; l < kLeavesPerBranch; ++l) {
+        made.our_paths.emplace_back(made.branches[b] + "\\" + made.leaves[l]);
+        made.boost_paths.push_back(made.branches[b] + "." + made.leaves[l]);
+      }
+    }
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> pick(0, kBranches * kLeavesPerBranch - 1);
+    for (int i = 0; i < kLookups; ++i) made.lookup_order.push_back(pick(random));
+    return made;
+  }();
+  return names;
+}
+
+// ---- Builders -------------------------------------------------------------------------------
+
+Tree_NodePtr OursByPath() {
+  const Names& names = SharedNames();
+  Tree_NodePtr root(new Tree_Node("root"));
+  for (const RWCString& path : names.our_paths) {
+    Tree_NodePtr node = root->GetOrCreateRelativeNode(path, root);
+    delete node->SetTreeValue(new Tree_Value(kValue, 0));
+  }
+  return root;
+}
+
+PTree BoostByPath() {
+  PTree root;
+  for (const std::string& path : SharedNames().boost_paths) root.put(path, kValue);
+  return root;
+}
+
+Json JsonByPath() {
+  const Names& names = SharedNames();
+  Json root = Json::object();
+  for (int b = 0; b < kBranches; ++b) {
+    for (int l = 0; l < kLeavesPerBranch; ++l) root[names.branches[b]][names.leaves[l]] = kValue;
+  }
+  return root;
+}
+
+Tree_NodePtr OursByAppend() {
+  const Names& names = SharedNames();
+  Tree_NodePtr root(new Tree_Node("root"));
+  for (int b = 0; b < kBranches; ++b) {
+    Tree_NodePtr branch(new Tree_Node(names.branches[b]));
+    root->Add(branch);
+    for (int l = 0; l < kLeavesPerBranch; ++l) {
+      branch->Add(Tree_NodePtr(new Tree_Node(names.leaves[l], new Tree_Value(kValue, 0))));
+    }
+  }
+  return root;
+}
+
+PTree BoostByAppend() {
+  const Names& names = SharedNames();
+  PTree root;
+  for (int b = 0; b < kBranches; ++b) {
+    PTree& branch = root.push_back(std::make_pair(names.branches[b], PTree()))->second;
+    for (int l = 0; l < kLeavesPerBranch; ++l) {
+      branch.push_back(std::make_pair(names.leaves[l], PTree(kValue)));
+    }
+  }
+  return root;
+}
+
+Json JsonByAppend() {
+  const Names& names = SharedNames();
+  Json root = Json::object();
+  for (int b = 0; b < kBranches; ++b) {
+    Json& branch = root.emplace(names.branches[b], Json::object()).first.value();
+    for (int l = 0; l < kLeavesPerBranch; ++l) branch.emplace(names.leaves[l], kValue);
+  }
+  return root;
+}
+
+// A tree of fan-out 4 and 10 levels below the root (1,398,101 nodes), leaves holding values.
+constexpr int kFanOut = 4;
+constexpr int kLevels = 10;
+const char* const kFanNames[kFanOut] = {"c0", "c1", "c2", "c3"};
+
+Tree_NodePtr OursFanOut() {
+  Tree_NodePtr root(new Tree_Node("root"));
+  std::vector<Tree_Node*> level{root.get()};
+  for (int depth = 1; depth <= kLevels; ++depth) {
+    std::vector<Tree_Node*> next;
+    for (Tree_Node* node : level) {
+      for (const char* name : kFanNames) {
+        Tree_NodePtr child(depth == kLevels ? new Tree_Node(name, new Tree_Value(kValue, 0))
+                                            : new Tree_Node(name));
+        node->Add(child);
+        next.push_back(child.get());
+      }
+    }
+    level = std::move(next);
+  }
+  return root;
+}
+
+PTree BoostFanOut() {
+  PTree root;
+  std::vector<PTree*> level{&root};
+  for (int depth = 1; depth <= kLevels; ++depth) {
+    std::vector<PTree*> next;
+    for (PTree* node : level) {
+      for (const char* name : kFanNames) {
+        PTree& child =
+            node->push_back(std::make_pair(name, depth == kLevels ? PTree(kValue) : PTree()))
+                ->second;
+        next.push_back(&child);
+      }
+    }
+    level = std::move(next);
+  }
+  return root;
+}
+
+Json JsonFanOut() {
+  Json root = Json::object();
+  std::vector<Json*> level{&root};
+  for (int depth = 1; depth <= kLevels; ++depth) {
+    std::vector<Json*> next;
+    for (Json* node : level) {
+      for (const char* name : kFanNames) {
+        Json& child =
+            node->emplace(name, depth == kLevels ? Json(kValue) : Json::object()).first.value();
+        next.push_back(&child);
+      }
+    }
+    level = std::move(next);
+  }
+  return root;
+}
+
+// ---- Timed workloads ------------------------------------------------------------------------
+
+template <class Build>
+double TimeBuild(Build build) {
+  return MinOf([&] {
+    const auto start = Clock::now();
+    auto tree = build();
+    const double seconds = Seconds(start);
+    return seconds;  // `tree` dies after the clock stopped
+  });
+}
+
+template <class Build>
+double TimeDestroy(Build build) {
+  return MinOf([&] {
+    auto tree = std::make_unique<decltype(build())>(build());
+    const auto start = Clock::now();
+    tree.reset();
+    return Seconds(start);
+  });
+}
+
+template <class Build, class Copy>
+double TimeCopy(Build build, Copy copy) {
+  auto tree = build();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    auto duplicate = copy(tree);
+    const double seconds = Seconds(start);
+    return seconds;
+  });
+}
+
+std::size_t g_sink = 0;  // keeps lookups from being optimised away
+
+double OursLookups() {
+  const Names& names = SharedNames();
+  const Tree_NodePtr root = OursByAppend();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (int index : names.lookup_order) {
+      g_sink += root->GetValue(names.our_paths[index], root).length();
+    }
+    return Seconds(start);
+  });
+}
+
+double BoostLookups() {
+  const Names& names = SharedNames();
+  const PTree root = BoostByAppend();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (int index : names.lookup_order) {
+      g_sink += root.get<std::string>(names.boost_paths[index]).size();
+    }
+    return Seconds(start);
+  });
+}
+
+double JsonLookups() {
+  const Names& names = SharedNames();
+  const Json root = JsonByAppend();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (int index : names.lookup_order) {
+      const std::string& branch = names.branches[index / kLeavesPerBranch];
+      const std::string& leaf = names.leaves[index % kLeavesPerBranch];
+      g_sink += root.at(branch).at(leaf).get<std::string>().size();
+    }
+    return Seconds(start);
+  });
+}
+
+// One node with `width` value children "key0".."key<width-1>", appended in order.
+struct WideNames {
+  std::vector<std::string> names;
+  std::vector<int> lookup_order;
+};
+
+WideNames MakeWideNames(int width) {
+  WideNames made;
+  for (int i = 0; i < width; ++i) made.names.push_back(LeafName(i));
+  std::mt19937 random(7);
+  std::uniform_int_distribution<int> pick(0, width - 1);
+  for (int i = 0; i < 100000; ++i) made.lookup_order.push_back(pick(random));
+  return made;
+}
+
+Tree_NodePtr OursWide(const WideNames& wide) {
+  Tree_NodePtr root(new Tree_Node("root"));
+  for (const std::string& name : wide.names) {
+    root->Add(Tree_NodePtr(new Tree_Node(name, new Tree_Value(kValue, 0))));
+  }
+  return root;
+}
+
+PTree BoostWide(const WideNames& wide) {
+  PTree root;
+  for (const std::string& name : wide.names) root.push_back(std::make_pair(name, PTree(kValue)));
+  return root;
+}
+
+Json JsonWide(const WideNames& wide) {
+  Json root = Json::object();
+  for (const std::string& name : wide.names) root.emplace(name, kValue);
+  return root;
+}
+
+struct Triple {
+  double ours;
+  double boost;
+  double json;
+};
+
+Triple WideLookups(const WideNames& wide) {
+  std::vector<RWCString> our_names(wide.names.begin(), wide.names.end());
+  Triple result{};
+  {
+    const Tree_NodePtr root = OursWide(wide);
+    result.ours = MinOf([&] {
+      const auto start = Clock::now();
+      for (int index : wide.lookup_order) {
+        g_sink += reinterpret_cast<std::size_t>(root->Get(our_names[index], root.get()));
+      }
+      return Seconds(start);
+    });
+  }
+  {
+    const PTree root = BoostWide(wide);
+    result.boost = MinOf([&] {
+      const auto start = Clock::now();
+      for (int index : wide.lookup_order) {
+        g_sink += root.find(wide.names[index])->second.data().size();
+      }
+      return Seconds(start);
+    });
+  }
+  {
+    const Json root = JsonWide(wide);
+    result.json = MinOf([&] {
+      const auto start = Clock::now();
+      for (int index : wide.lookup_order) {
+        g_sink += root.find(wide.names[index])->get_ref<const std::string&>().size();
+      }
+      return Seconds(start);
+    });
+  }
+  return result;
+}
+
+// Live heap blocks and bytes that `build`'s result holds, divided by `nodes`.
+template <class Build>
+std::pair<double, double> HeapPerNode(Build build, double nodes) {
+  const long long blocks_before = g_live_blocks;
+  const long long bytes_before = g_live_bytes;
+  auto tree = build();
+  const double blocks = static_cast<double>(g_live_blocks - blocks_before) / nodes;
+  const double bytes = static_cast<double>(g_live_bytes - bytes_before) / nodes;
+  return {blocks, bytes};
+}
+
+// A node with `width` children, alternately a value leaf and an empty branch, pruned.
+double OursPrune(int width) {
+  return MinOf([&] {
+    Tree_NodePtr root(new Tree_Node("root"));
+    for (int i = 0; i < width; ++i) {
+      const std::string name = LeafName(i);
+      root->Add(Tree_NodePtr(i % 2 == 0 ? new Tree_Node(name, new Tree_Value(kValue, 0))
+                                        : new Tree_Node(name)));
+    }
+    const auto start = Clock::now();
+    root->RemoveEmptyBranches();
+    const double seconds = Seconds(start);
+    if (root->GetChildCount() != (width + 1) / 2) std::abort();
+    return seconds;
+  });
+}
+
+// ---- The table ------------------------------------------------------------------------------
+
+void PrintHeader() {
+  std::printf("| %-50s | %12s | %12s | %12s | %10s |\n", "workload", "ours", "Boost", "nlohmann",
+              "ours/best");
+  std::printf("|%s|%s|%s|%s|%s|\n", std::string(52, '-').c_str(), std::string(14, '-').c_str(),
+              std::string(14, '-').c_str(), std::string(14, '-').c_str(),
+              std::string(12, '-').c_str());
+}
+
+void PrintRow(const char* workload, const char* unit, double scale, Triple t) {
+  char label[128];
+  std::snprintf(label, sizeof label, "%s (%s)", workload, unit);
+  const double best = std::min(t.boost, t.json);
+  std::printf("| %-50s | %12.2f | %12.2f | %12.2f | %10.2f |\n", label, t.ours * scale,
+              t.boost * scale, t.json * scale, t.ours / best);
+  std::fflush(stdout);
+}
+
+void PrintOursOnly(const char* workload, const char* unit, double value, const char* peer_text) {
+  char label[128];
+  std::snprintf(label, sizeof label, "%s (%s)", workload, unit);
+  std::printf("| %-50s | %12.2f | %12s | %12s | %10s |\n", label, value, peer_text, peer_text, "-");
+  std::fflush(stdout);
+}
+
+// The byte block of `tree` written, beside memcpy of as many bytes; the cold checksum beside
+// zlib's crc32 over the block's bytes.
+void PrintBlockAndChecksum(const Tree_NodePtr& tree) {
+  int size = 0;
+  // The writer alone: the id vector is made before the clock starts; the writer consumes it,
+  // so freeing the records is part of the figure.
+  double write_seconds = MinOf([&] {
+    RWTPtrOrderedVector<Tree_IdNodeInfo>* records = Tree_Node::GetIdNodeVecFromTree(tree);
+    const auto start = Clock::now();
+    std::unique_ptr<char[]> block(Tree_Node::GetSerializeIdNodeInfoVec(records, size, "", false));
+    const double seconds = Seconds(start);
+    g_sink += static_cast<std::size_t>(block[0]);
+    return seconds;
+  });
+  std::vector<char> from(static_cast<std::size_t>(size), 'x');
+  std::vector<char> to(static_cast<std::size_t>(size));
+  const double copy_seconds = MinOf([&] {
+    const auto start = Clock::now();
+    std::memcpy(to.data(), from.data(), from.size());
+    const double seconds = Seconds(start);
+    g_sink += static_cast<std::size_t>(to[to.size() / 2]);
+    return seconds;
+  });
+  const double checksum_seconds = MinOf([&] {
+    tree->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetChecksum(0, true, false); });
+    const auto start = Clock::now();
+    g_sink += tree->GetChecksum();
+    return Seconds(start);
+  });
+  const double crc_seconds = MinOf([&] {
+    const auto start = Clock::now();
+    g_sink += crc32(0, reinterpret_cast<const Bytef*>(from.data()), static_cast<uInt>(from.size()));
+    return Seconds(start);
+  });
+  std::printf("| %-50s | %12.2f | %12s | %12s | %10.2f |\n", "byte block write (ms; peer: memcpy)",
+              write_seconds * 1e3, "-", "-", write_seconds / copy_seconds);
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %10s |\n", "memcpy of the same bytes (ms)",
+              copy_seconds * 1e3, "-", "-", "-");
+  std::printf("| %-50s | %12.2f | %12s | %12s | %10.2f |\n", "cold checksum (ms; peer: zlib crc32)",
+              checksum_seconds * 1e3, "-", "-", checksum_seconds / crc_seconds);
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %10s |\n", "crc32 over the block's bytes (ms)",
+              crc_seconds * 1e3, "-", "-", "-");
+}
+
+}  // namespace
+
+int main() {
+  SharedNames();
+  std::printf("1,000 branches x 1,000 leaves unless said otherwise; minimum of %d runs.\n\n",
+              kRuns);
+  PrintHeader();
+  PrintRow("build by path 1,000 x 1,000", "ms", 1e3,
+           Triple{TimeBuild(OursByPath), TimeBuild(BoostByPath), TimeBuild(JsonByPath)});
+  PrintRow("build by append 1,000 x 1,000", "ms", 1e3,
+           Triple{TimeBuild(OursByAppend), TimeBuild(BoostByAppend), TimeBuild(JsonByAppend)});
+  PrintRow("lookup 1,000,000 random by path", "ms", 1e3,
+           Triple{OursLookups(), BoostLookups(), JsonLookups()});
+  for (int width : {10000, 100000}) {
+    const WideNames wide = MakeWideNames(width);
+    char label[96];
+    std::snprintf(label, sizeof label, "wide node %d: build", width);
+    PrintRow(label, "ms", 1e3,
+             Triple{TimeBuild([&] { return OursWide(wide); }),
+                    TimeBuild([&] { return BoostWide(wide); }),
+                    TimeBuild([&] { return JsonWide(wide); })});
+    std::snprintf(label, sizeof label, "wide node %d: 100,000 lookups by name", width);
+    PrintRow(label, "ms", 1e3, WideLookups(wide));
+  }
+  PrintRow(
+      "deep copy 1,000 x 1,000", "ms", 1e3,
+      Triple{TimeCopy(OursByAppend,
+                      [](const Tree_NodePtr& tree) { return tree->DuplicateFromHereDown(true); }),
+             TimeCopy(BoostByAppend, [](const PTree& tree) { return PTree(tree); }),
+             TimeCopy(JsonByAppend, [](const Json& tree) { return Json(tree); })});
+  PrintRow(
+      "destroy 1,000 x 1,000", "ms", 1e3,
+      Triple{TimeDestroy(OursByAppend), TimeDestroy(BoostByAppend), TimeDestroy(JsonByAppend)});
+  PrintRow("destroy fan-out 4, 10 levels (1,398,101)", "ms", 1e3,
+           Triple{TimeDestroy(OursFanOut), TimeDestroy(BoostFanOut), TimeDestroy(JsonFanOut)});
+
+  const double nodes = 1.0 + kBranches + 1.0 * kBranches * kLeavesPerBranch;
+  const auto ours_heap = HeapPerNode(OursByAppend, nodes);
+  const auto boost_heap = HeapPerNode(BoostByAppend, nodes);
+  const auto json_heap = HeapPerNode(JsonByAppend, nodes);
+  PrintRow("heap bytes per node", "bytes", 1.0,
+           Triple{ours_heap.second, boost_heap.second, json_heap.second});
+  PrintRow("live allocations per node", "count", 1.0,
+           Triple{ours_heap.first, boost_heap.first, json_heap.first});
+
+  for (int width : {100000, 1000000}) {
+    char label[96];
+    std::snprintf(label, sizeof label, "prune node of %d children, half empty", width);
+    PrintOursOnly(label, "ms", OursPrune(width) * 1e3, "n/a");
+  }
+  PrintBlockAndChecksum(OursByAppend());
+  std::printf("\n(sink %zu)\n", g_sink % 10);
+  return 0;
+}
