@@ -52,12 +52,13 @@ Tree_Node::Tree_Node(RWCString key_name, Tree_Value* value) {
 
 int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
   m_parent = nullptr;
-  RWCString stripped = key_name.strip(RWCString::both, ' ');
-  if (!stripped.isNull()) {
-    if (stripped.length() != key_name.length()) {
-      TREE_LOG(4, "Tree_Node::Init key name fixed: from <%s> to <%s>\n", key_name.data(),
-               stripped.data());
-    }
+  const std::size_t stripped_length = key_name.strip(RWCString::both, ' ').length();
+  if (stripped_length == key_name.length() && stripped_length != 0) {
+    m_key_name = std::move(key_name);  // the common case: nothing to strip, nothing to copy
+  } else if (stripped_length != 0) {
+    RWCString stripped = key_name.strip(RWCString::both, ' ');
+    TREE_LOG(4, "Tree_Node::Init key name fixed: from <%s> to <%s>\n", key_name.data(),
+             stripped.data());
     m_key_name = std::move(stripped);
   } else {
     m_key_name = GeneratedKeyName();

@@ -39,7 +39,8 @@ struct Tree_RankedChildTexts;
 // flag alone; only the host and change trees set it.
 class Tree_Value {
  public:
-  Tree_Value(const RWCString& value, int is_change) : m_value(value), m_is_change(is_change) {}
+  // Takes `value` by value, so a caller that moves its text in pays no copy.
+  Tree_Value(RWCString value, int is_change) : m_value(std::move(value)), m_is_change(is_change) {}
 
   void SetValue(const RWCString& value) { m_value = value; }
   // A copy of the text.
