@@ -3,10 +3,11 @@
 # package, listening on 127.0.0.1 only.
 #   scripts/zk-server.sh start DIR     starts a server with its data, configuration and log
 #                                      under DIR, on a free port (written to DIR/port), waits
-#                                      until it answers `ruok`, and writes its pid to DIR/pid
+#                                      until it serves requests, and writes its pid to DIR/pid
 #   scripts/zk-server.sh stop DIR      stops the server whose pid is in DIR/pid, and no other
 #   scripts/zk-server.sh restart DIR   stop, then start again on the same port and data
-# A start on a DIR that has a port file reuses that port and the data already there.
+# A start on a DIR that has a port file reuses that port and the data already there. DIR/script
+# names this script, so that whoever holds DIR (a test) can stop or restart the server.
 set -euo pipefail
 
 command="${1:-}"
@@ -18,12 +19,13 @@ fi
 jar=/usr/share/java/zookeeper.jar
 [ -f "$jar" ] || { echo "zk-server: $jar missing (apt-get install zookeeper)" >&2; exit 1; }
 
-# Whether something answers `ruok` with `imok` on 127.0.0.1:$1.
+# Whether a server on 127.0.0.1:$1 serves requests: `srvr` reports its mode only once the
+# data is loaded (`ruok` answers before that).
 answers() {
   local reply
-  reply="$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 && printf ruok >&3 && cat <&3" \
+  reply="$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 && printf srvr >&3 && cat <&3" \
     2>/dev/null || true)"
-  [ "$reply" = imok ]
+  [[ "$reply" == *"Mode: standalone"* ]]
 }
 
 # Whether nothing listens on 127.0.0.1:$1.
@@ -53,6 +55,7 @@ stop() {
 start() {
   mkdir -p "$dir/data"
   dir="$(cd "$dir" && pwd)"
+  echo "$(cd "$(dirname "$0")" && pwd)/$(basename "$0")" >"$dir/script"
   if [ -f "$dir/pid" ] && kill -0 "$(cat "$dir/pid")" 2>/dev/null; then
     echo "zk-server: already running with pid $(cat "$dir/pid")" >&2
     exit 1
@@ -73,11 +76,11 @@ clientPort=$port
 clientPortAddress=127.0.0.1
 maxClientCnxns=0
 admin.enableServer=false
-4lw.commands.whitelist=ruok,srvr
+4lw.commands.whitelist=srvr
 CFG
     # setsid: the server leaves the process group of whoever started it, so it is stopped
     # only by its pid, through `stop`.
-    setsid java -Xmx512m -Dzookeeper.jmx.log4j.disable=true -cp "$jar" \
+    setsid java -Xmx2g -Dzookeeper.jmx.log4j.disable=true -cp "$jar" \
       org.apache.zookeeper.server.ZooKeeperServerMain "$dir/zoo.cfg" \
       >>"$dir/server.out" 2>&1 </dev/null &
     local pid=$!
