@@ -268,7 +268,10 @@ TEST(ZkReplica, TwoReplicasSeeASetThroughOneAndAPushByTheOther) {
         (std::vector<std::string>{"cfg\\srv\\port=81", "cfg\\srv\\port=82", "cfg\\srv\\user=app"}),
         seen);
   }
-  EXPECT_TRUE(Eventually([&] { return moves.moves > 0; }));  // the host's notifier ran
+  EXPECT_TRUE(Eventually([&] {  // the host's notifier ran (under the tree lock)
+    const auto lock = second.Lock();
+    return moves.moves > 0;
+  }));
   {
     const auto lock = second.Lock();
     second.Tree()->GetChildAt(0)->RemoveSubtreeCompleteNotifier(&moves);
