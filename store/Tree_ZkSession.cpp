@@ -15,7 +15,17 @@
 namespace tree_zk {
 
 namespace {
+
 constexpr char kModule[] = "store/Tree_ZkStore";
+
+// The client library passes a request's context to the completion thread through its own
+// synchronisation, which ThreadSanitizer cannot see (the library is not instrumented). Every
+// context is written and read under this mutex, so the hand-off is visible to it as well.
+std::mutex& Handoff() {
+  static std::mutex handoff;
+  return handoff;
+}
+
 }  // namespace
 
 void Log(int level, const std::string& text) {
@@ -88,21 +98,31 @@ Tree_ZkResult Session::Open() {
     };
     auto wait = std::make_shared<AuthWait>();
     // The completion holds its own reference: it may run after a timed-out wait returned.
-    auto* held = new std::shared_ptr<AuthWait>(wait);
+    std::shared_ptr<AuthWait>* held = nullptr;
+    {
+      std::lock_guard<std::mutex> handoff(Handoff());
+      held = new std::shared_ptr<AuthWait>(wait);
+    }
     const int rc = zoo_add_auth(
         m_zh, "digest", m_options.auth.data(), static_cast<int>(m_options.auth.size()),
         [](int result, const void* data) {
-          auto* shared = static_cast<std::shared_ptr<AuthWait>*>(const_cast<void*>(data));
+          std::shared_ptr<AuthWait>* shared = nullptr;
+          {
+            std::lock_guard<std::mutex> handoff(Handoff());
+            shared = static_cast<std::shared_ptr<AuthWait>*>(const_cast<void*>(data));
+          }
           {
             std::lock_guard<std::mutex> lock((*shared)->mutex);
             (*shared)->finished = true;
             (*shared)->rc = result;
             (*shared)->done.notify_all();
           }
+          std::lock_guard<std::mutex> handoff(Handoff());
           delete shared;
         },
         held);
     if (rc != ZOK) {
+      std::lock_guard<std::mutex> handoff(Handoff());
       delete held;
       Close();
       return Tree_ZkResult::Fail("authentication with ZooKeeper failed: " + ZkError(rc));
@@ -173,6 +193,7 @@ struct Completions {
   int in_flight = 0;
 
   Ticket* NewTicket(int id) {
+    std::lock_guard<std::mutex> handoff(Handoff());
     tickets.push_back(Ticket{this, id});
     ++in_flight;
     return &tickets.back();
@@ -193,37 +214,43 @@ struct Completions {
   }
 };
 
+// The owner and id of a request's ticket, read under the hand-off mutex.
+Completions::Ticket Claim(const void* data) {
+  std::lock_guard<std::mutex> handoff(Handoff());
+  return *static_cast<const Completions::Ticket*>(data);
+}
+
 void OnData(int rc, const char* value, int value_len, const struct Stat* stat, const void* data) {
-  const auto* ticket = static_cast<const Completions::Ticket*>(data);
+  const Completions::Ticket ticket = Claim(data);
   Completions::Done done;
-  done.ticket = ticket->id;
+  done.ticket = ticket.id;
   done.rc = rc;
   if (rc == ZOK && value != nullptr && value_len > 0) done.data.assign(value, value_len);
   if (rc == ZOK && stat != nullptr) {
     done.version = stat->version;
     done.child_count = stat->numChildren;
   }
-  ticket->owner->Deliver(std::move(done));
+  ticket.owner->Deliver(std::move(done));
 }
 
 void OnChildren(int rc, const struct String_vector* strings, const struct Stat* /*stat*/,
                 const void* data) {
-  const auto* ticket = static_cast<const Completions::Ticket*>(data);
+  const Completions::Ticket ticket = Claim(data);
   Completions::Done done;
-  done.ticket = ticket->id;
+  done.ticket = ticket.id;
   done.rc = rc;
   if (rc == ZOK && strings != nullptr) {
     for (int i = 0; i < strings->count; ++i) done.names.emplace_back(strings->data[i]);
   }
-  ticket->owner->Deliver(std::move(done));
+  ticket.owner->Deliver(std::move(done));
 }
 
 void OnVoid(int rc, const void* data) {
-  const auto* ticket = static_cast<const Completions::Ticket*>(data);
+  const Completions::Ticket ticket = Claim(data);
   Completions::Done done;
-  done.ticket = ticket->id;
+  done.ticket = ticket.id;
   done.rc = rc;
-  ticket->owner->Deliver(std::move(done));
+  ticket.owner->Deliver(std::move(done));
 }
 
 void OnString(int rc, const char* /*value*/, const void* data) {
