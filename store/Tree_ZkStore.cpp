@@ -455,7 +455,7 @@ Tree_ZkResult SetOn(Session& session, const std::string& znode, const std::strin
         record.is_leaf = record.has_value = last;
         record.value = last ? value : "";
         record.is_change = last ? 1 : 0;
-        parent_path += "/" + EncodeChildName(index, elements[i]);
+        parent_path.append("/").append(EncodeChildName(index, elements[i]));
         edit.Create(session, parent_path, EncodeRecord(record));
         Tree_NodePtr child =
             last ? Tree_NodePtr(new Tree_Node(elements[i], new Tree_Value(value, 1)))
