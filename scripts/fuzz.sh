@@ -9,7 +9,9 @@ scripts/install-deps.sh
 cmake --preset fuzz
 cmake --build --preset fuzz
 
-for target in fuzz_id_block fuzz_string_arr fuzz_json_read fuzz_text_read; do
+targets=(fuzz_id_block fuzz_string_arr fuzz_json_read fuzz_text_read)
+[ -x build/fuzz/fuzz/fuzz_zk_codec ] && targets+=(fuzz_zk_codec)
+for target in "${targets[@]}"; do
   work="build/fuzz/corpus/$target"
   mkdir -p "$work"
   echo "-- $target for ${seconds}s"

@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   AddEditCommands(app);
   AddBlockCommands(app);
   AddDiffCommand(app);
+  AddZkCommands(app);
 
   try {
     app.parse(argc, argv);

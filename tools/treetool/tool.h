@@ -66,3 +66,4 @@ void AddQueryCommands(CLI::App& app);
 void AddEditCommands(CLI::App& app);
 void AddBlockCommands(CLI::App& app);
 void AddDiffCommand(CLI::App& app);
+void AddZkCommands(CLI::App& app);

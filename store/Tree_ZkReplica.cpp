@@ -1,0 +1,345 @@
+// Tree_ZkReplica: a thread that reads the znode's tree whenever a watch or the session says
+// something may have changed, and applies the difference to the local tree.
+#include <chrono>
+#include <utility>
+
+#include "store/Tree_ZkSession.h"
+#include "store/Tree_ZkStore.h"
+
+namespace {
+
+constexpr auto kRetryDelay = std::chrono::milliseconds(100);
+
+bool SameValue(const Tree_Value* a, const Tree_Value* b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return a->Value().str() == b->Value().str();
+}
+
+// Gives every value below `node` change flag 1: the whole subtree is new to the host.
+void MarkChanged(const Tree_NodePtr& node) {
+  node->ExecuteOnEntireSubtree([](Tree_Node* each) {
+    if (Tree_Value* value = each->GetTreeValue(); value != nullptr) value->SetIsChange(1);
+  });
+}
+
+Tree_ZkChange ValueChange(const Tree_Node* node, const Tree_Value* before,
+                          const Tree_Value* after) {
+  Tree_ZkChange change;
+  change.kind = Tree_ZkChange::Kind::kValue;
+  change.path = node->GetPath().str();
+  change.had_value = before != nullptr;
+  if (before != nullptr) change.old_value = before->Value().str();
+  change.has_value = after != nullptr;
+  if (after != nullptr) change.new_value = after->Value().str();
+  return change;
+}
+
+Tree_ZkChange NodeChange(Tree_ZkChange::Kind kind, Tree_Node* node) {
+  Tree_ZkChange change;
+  change.kind = kind;
+  change.path = node->GetPath().str();
+  if (const Tree_Value* value = node->GetTreeValue(); value != nullptr) {
+    (kind == Tree_ZkChange::Kind::kAdded ? change.has_value : change.had_value) = true;
+    (kind == Tree_ZkChange::Kind::kAdded ? change.new_value : change.old_value) =
+        value->Value().str();
+  }
+  return change;
+}
+
+// Makes `local` equal to `remote` node for node, matching children by position, name and
+// kind; unmatched local children are removed and remote ones moved in. Appends what changed
+// to `changes` in pre-order. Uses an explicit stack: no recursion on the depth.
+void Reconcile(Tree_Node* local_top, Tree_Node* remote_top, std::vector<Tree_ZkChange>& changes) {
+  enum class Step { kCompare, kReplace, kTrim, kAdd };
+  struct Task {
+    Step step;
+    Tree_Node* local;   // the node compared, or the parent changed
+    Tree_Node* remote;  // kCompare only
+    int index;          // kReplace: the slot; kTrim: the count to keep
+    Tree_NodePtr incoming;
+  };
+  std::vector<Task> pending{{Step::kCompare, local_top, remote_top, 0, Tree_NodePtr()}};
+  while (!pending.empty()) {
+    Task task = std::move(pending.back());
+    pending.pop_back();
+    Tree_Node* const local = task.local;
+    if (task.step == Step::kReplace) {
+      changes.push_back(
+          NodeChange(Tree_ZkChange::Kind::kRemoved, local->GetChildAt(task.index).get()));
+      local->Remove(task.index);
+      MarkChanged(task.incoming);
+      local->Insert(task.incoming, task.index);
+      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, task.incoming.get()));
+      continue;
+    }
+    if (task.step == Step::kTrim) {
+      for (int i = task.index; i < local->GetChildCount(); ++i) {
+        changes.push_back(NodeChange(Tree_ZkChange::Kind::kRemoved, local->GetChildAt(i).get()));
+      }
+      for (int i = local->GetChildCount() - 1; i >= task.index; --i) local->Remove(i);
+      continue;
+    }
+    if (task.step == Step::kAdd) {
+      MarkChanged(task.incoming);
+      local->Add(task.incoming);
+      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, task.incoming.get()));
+      continue;
+    }
+    Tree_Node* const remote = task.remote;
+    Tree_Value* const before = local->GetTreeValue();
+    const Tree_Value* const after = remote->GetTreeValue();
+    if (!SameValue(before, after)) {
+      changes.push_back(ValueChange(local, before, after));
+      if (after == nullptr) {
+        delete local->SetTreeValue(nullptr);
+      } else if (before != nullptr) {
+        before->SetValue(after->Value());
+        before->SetIsChange(1);
+      } else {
+        delete local->SetTreeValue(new Tree_Value(after->Value(), 1));
+      }
+    }
+    // The children's tasks go on the stack last first, so they run in slot order.
+    const int local_count = local->GetChildCount();
+    const int remote_count = remote->GetChildCount();
+    for (int i = remote_count - 1; i >= local_count; --i) {
+      pending.push_back(Task{Step::kAdd, local, nullptr, i, remote->GetChildAt(i)});
+    }
+    if (local_count > remote_count) {
+      pending.push_back(Task{Step::kTrim, local, nullptr, remote_count, Tree_NodePtr()});
+    }
+    for (int i = std::min(local_count, remote_count) - 1; i >= 0; --i) {
+      Tree_Node* const mine = local->GetChildAt(i).get();
+      const Tree_NodePtr& theirs = remote->GetChildAt(i);
+      if (mine->KeyName() == theirs->KeyName() && mine->IsLeaf() == theirs->IsLeaf()) {
+        pending.push_back(Task{Step::kCompare, mine, theirs.get(), i, Tree_NodePtr()});
+      } else {
+        pending.push_back(Task{Step::kReplace, local, nullptr, i, theirs});
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Tree_ZkReplica::Tree_ZkReplica(Tree_ZkOptions options, std::string znode, Listener listener)
+    : m_options(std::move(options)), m_znode(std::move(znode)), m_listener(std::move(listener)) {}
+
+Tree_ZkReplica::~Tree_ZkReplica() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stop = true;
+    m_changed.notify_all();
+  }
+  if (m_thread.joinable()) m_thread.join();
+  std::lock_guard<std::mutex> write(m_write_mutex);
+  m_session.reset();
+}
+
+Tree_ZkResult Tree_ZkReplica::Start() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_thread.joinable()) {
+      m_session = std::make_unique<tree_zk::Session>(
+          m_options, [this](int type, int state, const char* /*path*/) { OnEvent(type, state); });
+      m_thread = std::thread(&Tree_ZkReplica::Run, this);
+    }
+  }
+  std::unique_lock<std::mutex> lock(m_mutex);
+  // The first attempt to connect takes up to the timeout; the first read follows it.
+  m_changed.wait_for(lock, std::chrono::milliseconds(2 * m_options.timeout_ms + 1000),
+                     [this] { return m_current || !m_last_error.empty(); });
+  if (m_current) return Tree_ZkResult::Ok();
+  return Tree_ZkResult::Fail(m_last_error.empty() ? "replica of " + m_znode + " not current"
+                                                  : m_last_error);
+}
+
+void Tree_ZkReplica::OnEvent(int type, int state) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (type == ZOO_SESSION_EVENT) {
+    if (state == ZOO_CONNECTED_STATE) {
+      // Watches come back with the session, but a read after every reconnection also covers
+      // what a restarted server lost.
+      m_connected = true;
+      m_dirty = true;
+    } else if (state == ZOO_EXPIRED_SESSION_STATE || state == ZOO_AUTH_FAILED_STATE) {
+      m_connected = false;
+      m_expired = true;
+    } else {
+      m_connected = false;
+    }
+  } else {
+    m_dirty = true;
+  }
+  m_current = false;
+  m_changed.notify_all();
+}
+
+void Tree_ZkReplica::Run() {
+  bool open = false;
+  while (true) {
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_changed.wait(lock,
+                     [&] { return m_stop || m_expired || !open || (m_dirty && m_connected); });
+      if (m_stop) return;
+    }
+    bool expired = false;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      expired = m_expired;
+    }
+    if (!open || expired) {
+      Tree_ZkResult opened;
+      {
+        std::lock_guard<std::mutex> write(m_write_mutex);
+        opened = m_session->Open();
+      }
+      std::unique_lock<std::mutex> lock(m_mutex);
+      if (!opened) {
+        m_last_error = opened.message;
+        m_current = false;
+        m_changed.notify_all();
+        m_changed.wait_for(lock, kRetryDelay, [this] { return m_stop; });
+        continue;
+      }
+      open = true;
+      m_expired = false;
+      m_connected = true;
+      m_dirty = true;
+    }
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (!m_dirty || !m_connected) continue;
+      m_dirty = false;
+      m_syncing = true;
+    }
+    const Tree_ZkResult synced = Resync();
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_syncing = false;
+    if (synced) {
+      m_last_error.clear();
+      m_current = !m_dirty && m_connected;
+    } else {
+      m_last_error = synced.message;
+      m_current = false;
+      // Read again shortly: the failure may be a push or a restart in progress.
+      m_dirty = true;
+      m_changed.notify_all();
+      m_changed.wait_for(lock, kRetryDelay, [this] { return m_stop; });
+      continue;
+    }
+    m_changed.notify_all();
+  }
+}
+
+Tree_ZkResult Tree_ZkReplica::Resync() {
+  Tree_NodePtr remote;
+  const Tree_ZkResult read = tree_zk::PullOn(*m_session, m_znode, true, remote);
+  if (read) Apply(std::move(remote));
+  return read;
+}
+
+void Tree_ZkReplica::Apply(Tree_NodePtr remote) {
+  std::lock_guard<std::recursive_mutex> lock(m_tree_mutex);
+  std::vector<Tree_ZkChange> changes;
+  const bool first = !m_first_read_done;
+  if (m_tree.get() == nullptr || m_tree->KeyName() != remote->KeyName() ||
+      m_tree->IsLeaf() != remote->IsLeaf()) {
+    if (m_tree.get() != nullptr)
+      changes.push_back(NodeChange(Tree_ZkChange::Kind::kRemoved, m_tree.get()));
+    if (!first) {
+      MarkChanged(remote);
+      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, remote.get()));
+    }
+    m_tree = std::move(remote);
+  } else {
+    Reconcile(m_tree.get(), remote.get(), changes);
+    if (!changes.empty()) {
+      m_tree->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetChecksum(0, true, false); });
+    }
+  }
+  m_first_read_done = true;
+  if (m_listener && (first || !changes.empty())) m_listener(changes);
+}
+
+bool Tree_ZkReplica::IsCurrent() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_current && m_connected && !m_dirty && !m_syncing;
+}
+
+bool Tree_ZkReplica::WaitUntilCurrent(int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  return m_changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                            [this] { return m_current && m_connected && !m_dirty && !m_syncing; });
+}
+
+std::string Tree_ZkReplica::LastError() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_last_error;
+}
+
+std::unique_lock<std::recursive_mutex> Tree_ZkReplica::Lock() const {
+  return std::unique_lock<std::recursive_mutex>(m_tree_mutex);
+}
+
+Tree_NodePtr Tree_ZkReplica::Tree() const {
+  std::lock_guard<std::recursive_mutex> lock(m_tree_mutex);
+  return m_tree;
+}
+
+Tree_ZkResult Tree_ZkReplica::Push(const Tree_NodePtr& tree) {
+  std::lock_guard<std::mutex> write(m_write_mutex);
+  if (m_session == nullptr || !m_session->IsConnected()) {
+    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
+  }
+  return tree_zk::PushOn(*m_session, tree, m_znode);
+}
+
+Tree_ZkResult Tree_ZkReplica::Set(const std::string& path, const std::string& value) {
+  std::lock_guard<std::mutex> write(m_write_mutex);
+  if (m_session == nullptr || !m_session->IsConnected()) {
+    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
+  }
+  return tree_zk::SetOn(*m_session, m_znode, path, value);
+}
+
+Tree_ZkResult Tree_ZkReplica::Remove(const std::string& path) {
+  std::lock_guard<std::mutex> write(m_write_mutex);
+  if (m_session == nullptr || !m_session->IsConnected()) {
+    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
+  }
+  return tree_zk::RemoveOn(*m_session, m_znode, path);
+}
+
+namespace tree_zk {
+
+Tree_ZkResult Watch(
+    const Tree_ZkOptions& options, const std::string& znode,
+    const std::function<bool(const Tree_NodePtr& tree, const std::vector<Tree_ZkChange>& changes)>&
+        on_change) {
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+  Tree_ZkReplica* replica_ptr = nullptr;
+  Tree_ZkReplica replica(options, znode, [&](const std::vector<Tree_ZkChange>& changes) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (done) return;
+    }
+    const bool more = on_change(replica_ptr->Tree(), changes);
+    if (!more) {
+      std::lock_guard<std::mutex> lock(mutex);
+      done = true;
+      finished.notify_all();
+    }
+  });
+  replica_ptr = &replica;
+  Tree_ZkResult started = replica.Start();
+  if (!started) return started;
+  std::unique_lock<std::mutex> lock(mutex);
+  finished.wait(lock, [&] { return done; });
+  return Tree_ZkResult::Ok();
+}
+
+}  // namespace tree_zk
