@@ -131,8 +131,9 @@ class Tree_ZkReplica {
   Tree_ZkReplica(const Tree_ZkReplica&) = delete;
   Tree_ZkReplica& operator=(const Tree_ZkReplica&) = delete;
 
-  // Connects and reads the tree. Fails (after the options' timeout at most) when the server
-  // cannot be reached or `znode` holds no tree; the replica keeps trying in the background.
+  // Connects and reads the tree. Fails, within twice the options' timeout and a second, when
+  // the server cannot be reached or `znode` holds no tree; the replica keeps trying in the
+  // background (every 100 ms) and becomes current once it succeeds.
   Tree_ZkResult Start();
   // Whether the last read succeeded, the session is connected and no event is waiting.
   bool IsCurrent() const;
