@@ -26,7 +26,8 @@ int main(int argc, char** argv) {
     const RWCString port = service->GetValue("listen\\port", service);
     Tree_NodePtr endpoints = service->GetRelativeNode("endpoints", service);
     std::printf("  %-14s port %-5s %d endpoint(s), enabled %s\n", service->KeyName().data(),
-                port.data(), endpoints->GetChildCount(), service->GetValue("enabled", service).data());
+                port.data(), endpoints->GetChildCount(),
+                service->GetValue("enabled", service).data());
   }
 
   // Search finds a setting wherever it sits.
