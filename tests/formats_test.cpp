@@ -32,6 +32,24 @@ Tree_NodePtr Branch(const char* name, const char* value = nullptr, int change = 
   return node;
 }
 
+struct Rejected {
+  const char* input;
+  std::size_t line, column;
+  const char* message;  // a part of the message
+};
+
+// Each input is refused by `Format::Read` at its line and column, for the reason given.
+template <class Format>
+void ExpectRejected(std::initializer_list<Rejected> cases) {
+  for (const Rejected& c : cases) {
+    Tree_FormatError error;
+    EXPECT_EQ(nullptr, Format::Read(c.input, {}, &error)) << c.input;
+    EXPECT_EQ(c.line, error.line) << c.input;
+    EXPECT_EQ(c.column, error.column) << c.input;
+    EXPECT_NE(std::string::npos, error.message.find(c.message)) << c.input << ": " << error.message;
+  }
+}
+
 }  // namespace
 
 TEST(JsonFormat, ExportGivesBackEveryAcceptedDocument) {
@@ -78,11 +96,7 @@ TEST(JsonFormat, MapsMembersToNodesAndNamesTheRoot) {
 }
 
 TEST(JsonFormat, RejectsWhatItCannotKeepWithTheLineAndColumn) {
-  struct Case {
-    const char* input;
-    std::size_t line, column;
-    const char* message;
-  } cases[] = {
+  ExpectRejected<Tree_Json>({
       {"{\"a\": \"caf\xe9\"}", 1, 12, "ill-formed UTF-8"},
       {"{\n  \"a\": tru\n}", 2, 11, "invalid literal"},
       {"{\"\": 1}", 1, 4, "empty member name"},
@@ -95,14 +109,7 @@ TEST(JsonFormat, RejectsWhatItCannotKeepWithTheLineAndColumn) {
       {R"({"@tree":{"value":"x","changed":1,"leaf":true},"a":1})", 1, 51, "no members"},
       {R"({"@tree":[1]})", 1, 11, "no arrays"},
       {R"({"@tree":{"colour":"x"}})", 1, 19, "unknown @tree field"},
-  };
-  for (const Case& c : cases) {
-    Tree_FormatError error;
-    EXPECT_EQ(nullptr, Tree_Json::Read(c.input, {}, &error)) << c.input;
-    EXPECT_EQ(c.line, error.line) << c.input;
-    EXPECT_EQ(c.column, error.column) << c.input;
-    EXPECT_NE(std::string::npos, error.message.find(c.message)) << c.input << ": " << error.message;
-  }
+  });
 }
 
 TEST(JsonFormat, DeepNestingCostsNoNativeStack) {
@@ -185,11 +192,7 @@ TEST(TextFormat, ReadsCommentsBlanksAndCrLfAndRejectsWithTheLineAndColumn) {
   EXPECT_EQ("x ", tree->GetValue("b", tree));
   EXPECT_EQ(1, tree->GetRelativeNode("b", tree)->TreeValue()->IsChange());
 
-  struct Case {
-    const char* input;
-    std::size_t line, column;
-    const char* message;
-  } cases[] = {
+  ExpectRejected<Tree_Text>({
       {"r\n  a = \\q\n", 2, 7, "unknown escape"},
       {"r\n  a = \\x4\n", 2, 7, "two hex digits"},
       {"r\n a\n", 2, 2, "two spaces"},
@@ -202,14 +205,7 @@ TEST(TextFormat, ReadsCommentsBlanksAndCrLfAndRejectsWithTheLineAndColumn) {
       {"r\n  a *0= 1\n", 2, 6, "nonzero"},
       {"r\n  a ? 1\n", 2, 5, "expected"},
       {"r\n  \\  = 1\n", 2, 3, "blank at either end"},
-  };
-  for (const Case& c : cases) {
-    Tree_FormatError error;
-    EXPECT_EQ(nullptr, Tree_Text::Read(c.input, {}, &error)) << c.input;
-    EXPECT_EQ(c.line, error.line) << c.input;
-    EXPECT_EQ(c.column, error.column) << c.input;
-    EXPECT_NE(std::string::npos, error.message.find(c.message)) << c.input << ": " << error.message;
-  }
+  });
 }
 
 TEST(Diff, NamesEachDifferenceAndTrustsEqualChecksums) {

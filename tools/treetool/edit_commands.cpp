@@ -83,14 +83,6 @@ void Convert(const EditArgs& args) {
   WriteTree(LoadTree(args.file), args.out);
 }
 
-CLI::App* Command(CLI::App& app, const char* name, const char* about,
-                  const std::shared_ptr<EditArgs>& args, void (*run)(const EditArgs&)) {
-  CLI::App* sub = app.add_subcommand(name, about);
-  sub->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")->required();
-  sub->callback([args, run] { run(*args); });
-  return sub;
-}
-
 void AddOut(CLI::App* sub, EditArgs& args) {
   sub->add_option("-o,--output", args.out, "write the result to OUT (default: standard output)");
 }
@@ -99,25 +91,28 @@ void AddOut(CLI::App* sub, EditArgs& args) {
 
 void AddEditCommands(CLI::App& app) {
   auto args = std::make_shared<EditArgs>();
-  CLI::App* set = Command(
+  CLI::App* set = AddFileCommand(
       app, "set", "set the value at PATH, creating what is missing; marks it changed", args, Set);
   set->add_option("PATH", args->path, "backslash path below the top node")->required();
   set->add_option("VALUE", args->value, "the new value")->required();
   AddOut(set, *args);
-  CLI::App* remove = Command(app, "delete", "remove the subtree at PATH", args, Delete);
+  CLI::App* remove = AddFileCommand(app, "delete", "remove the subtree at PATH", args, Delete);
   remove->add_option("PATH", args->path, "backslash path below the top node")->required();
   AddOut(remove, *args);
-  CLI::App* merge =
-      Command(app, "merge", "merge FILE into SECOND; SECOND wins every conflict", args, Merge);
+  CLI::App* merge = AddFileCommand(
+      app, "merge", "merge FILE into SECOND; SECOND wins every conflict", args, Merge);
   merge->add_option("SECOND", args->second, "the tree that wins")->required();
   merge->add_flag("--one-level", args->one_level, "merge the top nodes' children only");
   AddOut(merge, *args);
-  AddOut(Command(app, "changes", "write the tree of changed values (nothing when none changed)",
-                 args, Changes),
+  AddOut(
+      AddFileCommand(app, "changes", "write the tree of changed values (nothing when none changed)",
+                     args, Changes),
+      *args);
+  AddOut(AddFileCommand(app, "prune", "remove every branch that leads to no value", args, Prune),
          *args);
-  AddOut(Command(app, "prune", "remove every branch that leads to no value", args, Prune), *args);
-  AddOut(Command(app, "copy", "write a deep copy (values held by branches are not copied)", args,
-                 Copy),
+  AddOut(AddFileCommand(app, "copy", "write a deep copy (values held by branches are not copied)",
+                        args, Copy),
          *args);
-  AddOut(Command(app, "convert", "write the tree in the format --to names", args, Convert), *args);
+  AddOut(AddFileCommand(app, "convert", "write the tree in the format --to names", args, Convert),
+         *args);
 }

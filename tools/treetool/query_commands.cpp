@@ -99,35 +99,29 @@ void Paths(const QueryArgs& args) {
   WriteOutput("", out);
 }
 
-CLI::App* Command(CLI::App& app, const char* name, const char* about,
-                  const std::shared_ptr<QueryArgs>& args, void (*run)(const QueryArgs&)) {
-  CLI::App* sub = app.add_subcommand(name, about);
-  sub->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")->required();
-  sub->callback([args, run] { run(*args); });
-  return sub;
-}
-
 }  // namespace
 
 void AddQueryCommands(CLI::App& app) {
   auto args = std::make_shared<QueryArgs>();
   const char* path_help = "backslash path below the top node (empty: the top node)";
-  Command(app, "show", "print the tree, or the subtree at PATH, in the text format", args, Show)
+  AddFileCommand(app, "show", "print the tree, or the subtree at PATH, in the text format", args,
+                 Show)
       ->add_option("PATH", args->path, path_help);
-  Command(app, "get", "print the value of the node at PATH", args, Get)
+  AddFileCommand(app, "get", "print the value of the node at PATH", args, Get)
       ->add_option("PATH", args->path, path_help)
       ->required();
   CLI::App* count =
-      Command(app, "count", "print the number of nodes of the subtree at PATH", args, Count);
+      AddFileCommand(app, "count", "print the number of nodes of the subtree at PATH", args, Count);
   count->add_option("PATH", args->path, path_help);
   auto* values = count->add_flag("--values", args->values, "count its value children instead");
   count->add_flag("--subtrees", args->subtrees, "count its sub-tree children instead")
       ->excludes(values);
-  Command(app, "list", "print the children of the node at PATH, one line each", args, List)
+  AddFileCommand(app, "list", "print the children of the node at PATH, one line each", args, List)
       ->add_option("PATH", args->path, path_help);
-  CLI::App* search =
-      Command(app, "search", "print the path of every node from which PATH resolves", args, Search);
+  CLI::App* search = AddFileCommand(
+      app, "search", "print the path of every node from which PATH resolves", args, Search);
   search->add_option("PATH", args->path, "the relative path to look for")->required();
   search->add_flag("--cut-root", args->cut_root, "leave the top node's name out of each path");
-  Command(app, "paths", "print \"path = value\" for every node holding a value", args, Paths);
+  AddFileCommand(app, "paths", "print \"path = value\" for every node holding a value", args,
+                 Paths);
 }

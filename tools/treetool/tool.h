@@ -3,6 +3,7 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -61,6 +62,17 @@ class Progress {
   bool m_enabled;
   long long m_last_ms = 0;
 };
+
+// Adds subcommand `name`, whose first argument is the FILE it reads into `args->file`, and
+// which runs `run(*args)`. Its other arguments are the caller's to add.
+template <class Args>
+CLI::App* AddFileCommand(CLI::App& app, const char* name, const char* about,
+                         const std::shared_ptr<Args>& args, void (*run)(const Args&)) {
+  CLI::App* sub = app.add_subcommand(name, about);
+  sub->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")->required();
+  sub->callback([args, run] { run(*args); });
+  return sub;
+}
 
 void AddQueryCommands(CLI::App& app);
 void AddEditCommands(CLI::App& app);
