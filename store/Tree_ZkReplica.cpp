@@ -1,6 +1,9 @@
 // Tree_ZkReplica: a thread that reads the znode's tree whenever a watch or the session says
 // something may have changed, and applies the difference to the local tree.
+#include <algorithm>
 #include <chrono>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "store/Tree_ZkSession.h"
@@ -46,46 +49,44 @@ Tree_ZkChange NodeChange(Tree_ZkChange::Kind kind, Tree_Node* node) {
   return change;
 }
 
-// Makes `local` equal to `remote` node for node, matching children by position, name and
-// kind; unmatched local children are removed and remote ones moved in. Appends what changed
-// to `changes` in pre-order. Uses an explicit stack: no recursion on the depth.
+// Makes `local` equal to `remote` node for node. Children are aligned by name: a local child
+// whose name the remote still lists further on stays, so one insertion or removal changes one
+// slot and not every slot after it, and the nodes the host holds stay in the tree. A child of
+// the same name but another kind (leaf or branch) is replaced. Remote nodes that are taken in
+// are moved, not copied. Appends what changed to `changes`, a node's own changes before its
+// children's. Uses an explicit stack: no recursion on the depth.
 void Reconcile(Tree_Node* local_top, Tree_Node* remote_top, std::vector<Tree_ZkChange>& changes) {
-  enum class Step { kCompare, kReplace, kTrim, kAdd };
-  struct Task {
-    Step step;
-    Tree_Node* local;   // the node compared, or the parent changed
+  // The steps for one node's children are planned on a list of its slots, then run in slot
+  // order, each child's subtree before the next slot's step, so `changes` is in pre-order.
+  struct Step {
+    enum Kind { kCompare, kDrop, kTakeIn } kind;
+    Tree_Node* local;   // kCompare: the node; kDrop, kTakeIn: the parent
     Tree_Node* remote;  // kCompare only
-    int index;          // kReplace: the slot; kTrim: the count to keep
-    Tree_NodePtr incoming;
+    int slot;
+    Tree_NodePtr incoming;  // kTakeIn: the remote node moved in
   };
-  std::vector<Task> pending{{Step::kCompare, local_top, remote_top, 0, Tree_NodePtr()}};
+  std::vector<Step> pending{{Step::kCompare, local_top, remote_top, 0, Tree_NodePtr()}};
+  std::vector<Step> planned;
+  std::vector<Tree_NodePtr> theirs;
+  std::vector<Tree_Node*> slots;
+  std::unordered_map<std::string_view, int> names_ahead;
   while (!pending.empty()) {
-    Task task = std::move(pending.back());
+    Step step = std::move(pending.back());
     pending.pop_back();
-    Tree_Node* const local = task.local;
-    if (task.step == Step::kReplace) {
+    Tree_Node* const local = step.local;
+    if (step.kind == Step::kDrop) {
       changes.push_back(
-          NodeChange(Tree_ZkChange::Kind::kRemoved, local->GetChildAt(task.index).get()));
-      local->Remove(task.index);
-      MarkChanged(task.incoming);
-      local->Insert(task.incoming, task.index);
-      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, task.incoming.get()));
+          NodeChange(Tree_ZkChange::Kind::kRemoved, local->GetChildAt(step.slot).get()));
+      local->Remove(step.slot);
       continue;
     }
-    if (task.step == Step::kTrim) {
-      for (int i = task.index; i < local->GetChildCount(); ++i) {
-        changes.push_back(NodeChange(Tree_ZkChange::Kind::kRemoved, local->GetChildAt(i).get()));
-      }
-      for (int i = local->GetChildCount() - 1; i >= task.index; --i) local->Remove(i);
+    if (step.kind == Step::kTakeIn) {
+      MarkChanged(step.incoming);
+      local->Insert(step.incoming, step.slot);
+      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, step.incoming.get()));
       continue;
     }
-    if (task.step == Step::kAdd) {
-      MarkChanged(task.incoming);
-      local->Add(task.incoming);
-      changes.push_back(NodeChange(Tree_ZkChange::Kind::kAdded, task.incoming.get()));
-      continue;
-    }
-    Tree_Node* const remote = task.remote;
+    Tree_Node* const remote = step.remote;
     Tree_Value* const before = local->GetTreeValue();
     const Tree_Value* const after = remote->GetTreeValue();
     if (!SameValue(before, after)) {
@@ -99,24 +100,53 @@ void Reconcile(Tree_Node* local_top, Tree_Node* remote_top, std::vector<Tree_ZkC
         delete local->SetTreeValue(new Tree_Value(after->Value(), 1));
       }
     }
-    // The children's tasks go on the stack last first, so they run in slot order.
-    const int local_count = local->GetChildCount();
-    const int remote_count = remote->GetChildCount();
-    for (int i = remote_count - 1; i >= local_count; --i) {
-      pending.push_back(Task{Step::kAdd, local, nullptr, i, remote->GetChildAt(i)});
+    // Taking a remote child in moves it out of `remote`: the plan holds its handles.
+    theirs.clear();
+    names_ahead.clear();
+    for (int i = 0; i < remote->GetChildCount(); ++i) {
+      theirs.push_back(remote->GetChildAt(i));
+      ++names_ahead[theirs.back()->KeyName().view()];
     }
-    if (local_count > remote_count) {
-      pending.push_back(Task{Step::kTrim, local, nullptr, remote_count, Tree_NodePtr()});
-    }
-    for (int i = std::min(local_count, remote_count) - 1; i >= 0; --i) {
-      Tree_Node* const mine = local->GetChildAt(i).get();
-      const Tree_NodePtr& theirs = remote->GetChildAt(i);
-      if (mine->KeyName() == theirs->KeyName() && mine->IsLeaf() == theirs->IsLeaf()) {
-        pending.push_back(Task{Step::kCompare, mine, theirs.get(), i, Tree_NodePtr()});
-      } else {
-        pending.push_back(Task{Step::kReplace, local, nullptr, i, theirs});
+    slots.clear();
+    for (int i = 0; i < local->GetChildCount(); ++i) slots.push_back(local->GetChildAt(i).get());
+    planned.clear();
+    const auto take_in = [&](int slot, const Tree_NodePtr& incoming) {
+      planned.push_back({Step::kTakeIn, local, nullptr, slot, incoming});
+      slots.insert(slots.begin() + slot, incoming.get());
+    };
+    const auto drop = [&](int slot) {
+      planned.push_back({Step::kDrop, local, nullptr, slot, Tree_NodePtr()});
+      slots.erase(slots.begin() + slot);
+    };
+    for (int slot = 0; slot < static_cast<int>(theirs.size()); ++slot) {
+      const Tree_NodePtr& next = theirs[static_cast<std::size_t>(slot)];
+      --names_ahead[next->KeyName().view()];
+      for (;;) {
+        if (slot >= static_cast<int>(slots.size())) {
+          take_in(slot, next);
+          break;
+        }
+        Tree_Node* const mine = slots[static_cast<std::size_t>(slot)];
+        if (mine->KeyName() == next->KeyName()) {
+          if (mine->IsLeaf() == next->IsLeaf()) {
+            planned.push_back({Step::kCompare, mine, next.get(), slot, Tree_NodePtr()});
+          } else {
+            drop(slot);
+            take_in(slot, next);
+          }
+          break;
+        }
+        const auto ahead = names_ahead.find(mine->KeyName().view());
+        if (ahead != names_ahead.end() && ahead->second > 0) {
+          take_in(slot, next);  // new, before a child that comes later
+          break;
+        }
+        drop(slot);  // gone from the remote tree
       }
     }
+    while (slots.size() > theirs.size()) drop(static_cast<int>(slots.size()) - 1);
+    pending.insert(pending.end(), std::make_move_iterator(planned.rbegin()),
+                   std::make_move_iterator(planned.rend()));
   }
 }
 

@@ -338,6 +338,42 @@ TEST(ZkReplica, TwoReplicasSeeASetThroughOneAndAPushByTheOther) {
   }
 }
 
+TEST(ZkReplica, AppliesARemovalOrAnInsertionToOneSlotAndKeepsTheOtherNodes) {
+  const std::string znode = Znode();
+  const auto tree_of = [](std::initializer_list<const char*> names) {
+    Tree_NodePtr root = MakeBranch("cfg");
+    Tree_NodePtr srv = AddBranch(root, "srv");
+    for (const char* name : names) AddLeaf(srv, name, name);
+    return root;
+  };
+  ASSERT_TRUE(tree_zk::Push(Options(), tree_of({"a", "b", "c", "d"}), znode));
+  std::vector<std::string> seen;
+  Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
+    for (const Tree_ZkChange& change : changes) {
+      seen.push_back((change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
+                      : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
+                                                                     : "~ ") +
+                     change.path);
+    }
+  });
+  ASSERT_TRUE(replica.Start());
+  const auto node_at = [&](const char* path) {
+    const auto lock = replica.Lock();
+    return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
+  };
+  Tree_Node* const c = node_at("srv\\c");
+  Tree_Node* const d = node_at("srv\\d");
+
+  ASSERT_TRUE(tree_zk::Remove(Options(), znode, "srv\\a"));
+  EXPECT_TRUE(Eventually([&] { return node_at("srv\\a") == nullptr; }));
+  ASSERT_TRUE(tree_zk::Push(Options(), tree_of({"b", "x", "c", "d"}), znode));
+  EXPECT_TRUE(Eventually([&] { return node_at("srv\\x") != nullptr; }));
+  const auto lock = replica.Lock();
+  EXPECT_EQ((std::vector<std::string>{"- cfg\\srv\\a", "+ cfg\\srv\\x"}), seen);
+  EXPECT_EQ(c, node_at("srv\\c"));
+  EXPECT_EQ(d, node_at("srv\\d"));
+}
+
 TEST(ZkReplica, CatchesUpAfterTheServerRestarts) {
   const std::string znode = Znode();
   ASSERT_TRUE(tree_zk::Push(Options(), SmallTree("80"), znode));
