@@ -51,6 +51,9 @@ void Delete(const EditArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
   if (args.path.empty()) throw ToolFailure(kExitUsage, "delete needs a PATH below the top node");
   Tree_NodePtr node = FindNode(root, args.file, args.path);
+  // Empty path elements name the node reached so far, so "\\" names the top node too.
+  if (node->GetParent() == nullptr)
+    throw ToolFailure(kExitUsage, "delete cannot remove the top node");
   node->GetParent()->Remove(node);
   WriteTree(root, args.out);
 }
