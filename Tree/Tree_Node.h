@@ -71,6 +71,10 @@ class Tree_Node {
   // A branch named `key_name`, stripped of blanks at both ends (logged at level 4). An empty
   // or all-blank name becomes "undefined_tree" and a number taken from the clock.
   explicit Tree_Node(RWCString key_name);
+  // Whether the constructors keep `name` as it stands: not empty, no blank at either end.
+  static bool IsKeptKeyName(std::string_view name) {
+    return !name.empty() && name.front() != ' ' && name.back() != ' ';
+  }
   // A leaf that owns `value`, or with a null `value` the same as the constructor above.
   Tree_Node(RWCString key_name, Tree_Value* value);
   // Unlinks the children (they become roots if other handles keep them) and releases the

@@ -20,11 +20,17 @@ std::string ChildPath(const std::string& parent, const Tree_Node& child) {
   return path;
 }
 
-void AppendValueOrNone(const Tree_Value* value, std::string& out) {
-  if (value == nullptr) {
-    out += "(none)";
+std::optional<std::string_view> ValueOf(const Tree_Node& node) {
+  const Tree_Value* value = node.TreeValue();
+  if (value == nullptr) return std::nullopt;
+  return value->Value().view();
+}
+
+void AppendValueOrNone(std::optional<std::string_view> value, std::string& out) {
+  if (value) {
+    Tree_Text::AppendValue(*value, out);
   } else {
-    Tree_Text::AppendValue(value->Value().view(), out);
+    out += "(none)";
   }
 }
 
@@ -38,24 +44,12 @@ void AppendSubtree(char mark, Tree_Node& top, const std::string& top_path, std::
   while (!pending.empty()) {
     Frame frame = std::move(pending.back());
     pending.pop_back();
-    out += mark;
-    out += ' ';
-    Tree_Text::AppendPath(frame.path, out);
-    if (const Tree_Value* value = frame.node->TreeValue()) {
-      out += " = ";
-      Tree_Text::AppendValue(value->Value().view(), out);
-    }
-    out += '\n';
+    Tree_Diff::AppendNodeLine(mark, frame.path, ValueOf(*frame.node), out);
     for (int index = frame.node->GetChildCount() - 1; index >= 0; --index) {
       Tree_Node* child = frame.node->GetChildAt(index).get();
       pending.push_back({child, ChildPath(frame.path, *child)});
     }
   }
-}
-
-bool SameValue(const Tree_Value* a, const Tree_Value* b) {
-  if (a == nullptr || b == nullptr) return a == b;
-  return a->Value() == b->Value();
 }
 
 // Pairs the children of `a` and `b` by name; pairs with equal cached checksums are dropped.
@@ -115,16 +109,33 @@ std::string Tree_Diff::Lines(Tree_Node& a, Tree_Node& b) {
   while (!pending.empty()) {
     Pair pair = std::move(pending.back());
     pending.pop_back();
-    if (!SameValue(pair.a->TreeValue(), pair.b->TreeValue())) {
-      out += "~ ";
-      Tree_Text::AppendPath(pair.path, out);
-      out += " = ";
-      AppendValueOrNone(pair.a->TreeValue(), out);
-      out += " -> ";
-      AppendValueOrNone(pair.b->TreeValue(), out);
-      out += '\n';
-    }
+    const std::optional<std::string_view> before = ValueOf(*pair.a);
+    const std::optional<std::string_view> after = ValueOf(*pair.b);
+    if (before != after) AppendChangeLine(pair.path, before, after, out);
     MatchChildren(pair, pending, out);
   }
   return out;
+}
+
+void Tree_Diff::AppendNodeLine(char mark, std::string_view path,
+                               std::optional<std::string_view> value, std::string& out) {
+  out += mark;
+  out += ' ';
+  Tree_Text::AppendPath(path, out);
+  if (value) {
+    out += " = ";
+    Tree_Text::AppendValue(*value, out);
+  }
+  out += '\n';
+}
+
+void Tree_Diff::AppendChangeLine(std::string_view path, std::optional<std::string_view> before,
+                                 std::optional<std::string_view> after, std::string& out) {
+  out += "~ ";
+  Tree_Text::AppendPath(path, out);
+  out += " = ";
+  AppendValueOrNone(before, out);
+  out += " -> ";
+  AppendValueOrNone(after, out);
+  out += '\n';
 }

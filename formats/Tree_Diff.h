@@ -10,7 +10,9 @@
 // and neither is a value held by a leaf against the same value held by a branch.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "Tree/Tree_Node.h"
 
@@ -22,4 +24,11 @@ class Tree_Diff {
   // checksums that are not cached yet and relies on those that are: after changing a tree,
   // clear its cached checksums first (see Tree_Node::SetChecksum).
   static std::string Lines(Tree_Node& a, Tree_Node& b);
+
+  // Appends one line of the form above, for callers that report changes of their own: `mark`
+  // '+' or '-' with the node's value (nullopt: it has none), or a '~' line.
+  static void AppendNodeLine(char mark, std::string_view path,
+                             std::optional<std::string_view> value, std::string& out);
+  static void AppendChangeLine(std::string_view path, std::optional<std::string_view> before,
+                               std::optional<std::string_view> after, std::string& out);
 };

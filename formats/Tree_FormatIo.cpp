@@ -60,6 +60,13 @@ Tree_Format Tree_FormatIo::Sniff(std::string_view bytes) {
   return Tree_Format::kText;
 }
 
+Tree_Format Tree_FormatIo::Choose(std::optional<Tree_Format> given, std::string_view path,
+                                  std::string_view bytes) {
+  if (given) return *given;
+  if (std::optional<Tree_Format> by_name = FormatFromPath(path)) return *by_name;
+  return Sniff(bytes);
+}
+
 bool Tree_FormatIo::ReadBytes(const std::string& path, std::string& bytes,
                               Tree_FormatError* error) {
   const bool from_stdin = path == "-";
@@ -129,9 +136,7 @@ Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree
                                      const Tree_ReadOptions& options, Tree_FormatError* error) {
   std::string bytes;
   if (!ReadBytes(path, bytes, error)) return Tree_NodePtr();
-  if (!format) format = FormatFromPath(path);
-  if (!format) format = Sniff(bytes);
-  Tree_NodePtr tree = Parse(bytes, *format, options, error);
+  Tree_NodePtr tree = Parse(bytes, Choose(format, path, bytes), options, error);
   if (tree == nullptr && error != nullptr) error->source = path;
   return tree;
 }

@@ -26,6 +26,9 @@ class Tree_FormatIo {
   static std::optional<Tree_Format> FormatFromPath(std::string_view path);
   // JSON when the first byte that is not a blank opens an object or an array, else text.
   static Tree_Format Sniff(std::string_view bytes);
+  // `given` when set, else the format the extension of `path` names, else Sniff(bytes).
+  static Tree_Format Choose(std::optional<Tree_Format> given, std::string_view path,
+                            std::string_view bytes);
 
   // Every byte of the file `path`, or of standard input for "-". False, with the reason in
   // `error`, when it cannot be read.

@@ -1,6 +1,5 @@
 // JSON import: nlohmann's SAX parser drives a builder that keeps its own stack of open
 // branches, so neither the parser nor the builder recurses on the nesting depth.
-#include <charconv>
 #include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -61,10 +60,9 @@ class TreeBuilder {
   }
   bool number_integer(Json::number_integer_t value) {
     if (InDescriptor()) return DescriptorChanged(value);
-    char digits[24];
     if (value == 0 && IsMinusZero()) return Literal("-0");
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    return Literal(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    char digits[24];
+    return Literal(Tree_JsonShape::Decimal(value, digits));
   }
   bool number_unsigned(Json::number_unsigned_t value) {
     if (InDescriptor()) {
@@ -72,8 +70,7 @@ class TreeBuilder {
                                                  : static_cast<Json::number_integer_t>(value));
     }
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-    return Literal(std::string_view(digits, static_cast<std::size_t>(end - digits)));
+    return Literal(Tree_JsonShape::Decimal(value, digits));
   }
   bool number_float(Json::number_float_t, const std::string& literal) { return Literal(literal); }
   bool string(std::string& text) {
@@ -106,9 +103,10 @@ class TreeBuilder {
       return true;
     }
     if (frame.node->IsLeaf()) return Fail("a node described as a leaf has no members");
-    if (name.empty()) return Fail("an empty member name: a tree node cannot have it");
-    if (name.front() == ' ' || name.back() == ' ') {
-      return Fail("a member name with a blank at either end: a tree node cannot have it");
+    if (!Tree_Node::IsKeptKeyName(name)) {
+      return Fail(name.empty()
+                      ? "an empty member name: a tree node cannot have it"
+                      : "a member name with a blank at either end: a tree node cannot have it");
     }
     if (frame.numbered) frame.numbered = IsIndexName(name, frame.members);
     ++frame.members;
@@ -165,8 +163,7 @@ class TreeBuilder {
 
   static bool IsIndexName(std::string_view name, std::size_t index) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, index).ptr;
-    return name == std::string_view(digits, static_cast<std::size_t>(end - digits));
+    return name == Tree_JsonShape::Decimal(index, digits);
   }
 
   bool Fail(std::string message) {
@@ -197,8 +194,7 @@ class TreeBuilder {
       name = RWCString(m_options.root_name);
     } else if (m_open.back().is_array) {
       char digits[24];
-      const auto end = std::to_chars(digits, digits + sizeof digits, m_open.back().members).ptr;
-      name = RWCString(digits, static_cast<std::size_t>(end - digits));
+      name = RWCString(Tree_JsonShape::Decimal(m_open.back().members, digits));
       ++m_open.back().members;
     } else {
       name = RWCString(std::move(m_key));

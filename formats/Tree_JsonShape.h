@@ -2,6 +2,7 @@
 // rule that keeps both directions exact (see Tree_Json.h). Internal to the formats library.
 #pragma once
 
+#include <charconv>
 #include <string_view>
 
 #include "Tree/Tree_Node.h"
@@ -23,6 +24,12 @@ struct Tree_JsonShape {
 
   static Kind Classify(Tree_Node& node);
   static bool NeedsDescriptor(Tree_Node& node) { return Classify(node) == kDescribed; }
+  // The decimal text of `number`, written into `digits`.
+  template <class Number>
+  static std::string_view Decimal(Number number, char (&digits)[24]) {
+    const char* end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    return std::string_view(digits, static_cast<std::size_t>(end - digits));
+  }
   // True when the children of `node` are named 0, 1, 2, ... in order.
   static bool HasIndexNames(Tree_Node& node);
 };

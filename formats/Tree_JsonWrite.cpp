@@ -1,7 +1,6 @@
 // JSON export: an explicit stack of open branches; strings go through nlohmann's serializer,
 // which escapes them and refuses invalid UTF-8.
 #include <algorithm>
-#include <charconv>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -39,10 +38,8 @@ bool Tree_Json::IsLiteral(std::string_view text) {
 bool Tree_JsonShape::HasIndexNames(Tree_Node& node) {
   const int count = node.GetChildCount();
   for (int index = 0; index < count; ++index) {
-    char digits[16];
-    const auto end = std::to_chars(digits, digits + sizeof digits, index).ptr;
-    if (node.GetChildAt(index)->KeyName().view() !=
-        std::string_view(digits, static_cast<std::size_t>(end - digits))) {
+    char digits[24];
+    if (node.GetChildAt(index)->KeyName().view() != Tree_JsonShape::Decimal(index, digits)) {
       return false;
     }
   }

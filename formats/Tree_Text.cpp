@@ -204,9 +204,10 @@ Tree_NodePtr Tree_Text::Read(std::string_view text, const Tree_TextReadOptions& 
     name.clear();
     value.clear();
     if (!line.ReadName(name)) return fail(line.Error(), line.ErrorAt());
-    if (name.empty()) return fail("an empty name: a tree node cannot have it", name_at);
-    if (name.front() == ' ' || name.back() == ' ') {
-      return fail("a name with a blank at either end: a tree node cannot have it", name_at);
+    if (!Tree_Node::IsKeptKeyName(name)) {
+      return fail(name.empty() ? "an empty name: a tree node cannot have it"
+                               : "a name with a blank at either end: a tree node cannot have it",
+                  name_at);
     }
     line.SkipBlanks();
     bool incomplete = false;
@@ -257,40 +258,38 @@ Tree_NodePtr Tree_Text::Read(std::string_view text, const Tree_TextReadOptions& 
   return root;
 }
 
-void Tree_Text::AppendName(std::string_view name, std::string& out) {
-  for (const char c : name) {
-    const auto byte = static_cast<unsigned char>(c);
+namespace {
+
+// Appends `text` with its control bytes escaped and a backslash before each other byte for
+// which `needs_backslash(byte, position)` holds.
+template <class NeedsBackslash>
+void AppendEscaped(std::string_view text, std::string& out, NeedsBackslash needs_backslash) {
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    const auto byte = static_cast<unsigned char>(text[at]);
     if (IsControl(byte)) {
       AppendControl(byte, out);
-    } else {
-      if (c == '\\' || c == ' ' || c == '=' || c == '#') out += '\\';
-      out += c;
+      continue;
     }
+    if (needs_backslash(text[at], at)) out += '\\';
+    out += text[at];
   }
+}
+
+}  // namespace
+
+void Tree_Text::AppendName(std::string_view name, std::string& out) {
+  AppendEscaped(name, out,
+                [](char c, std::size_t) { return c == '\\' || c == ' ' || c == '=' || c == '#'; });
 }
 
 void Tree_Text::AppendValue(std::string_view value, std::string& out) {
-  for (std::size_t at = 0; at < value.size(); ++at) {
-    const char c = value[at];
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsControl(byte)) {
-      AppendControl(byte, out);
-    } else {
-      if (c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size()))) out += '\\';
-      out += c;
-    }
-  }
+  AppendEscaped(value, out, [&value](char c, std::size_t at) {
+    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size()));
+  });
 }
 
 void Tree_Text::AppendPath(std::string_view path, std::string& out) {
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsControl(byte)) {
-      AppendControl(byte, out);
-    } else {
-      out += c;
-    }
-  }
+  AppendEscaped(path, out, [](char, std::size_t) { return false; });
 }
 
 void Tree_Text::WriteLine(const Tree_Node& node, std::size_t depth, std::string& out) {

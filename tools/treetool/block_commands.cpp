@@ -142,22 +142,17 @@ void Decode(const BlockArgs& args) {
 
 void AddBlockCommands(CLI::App& app) {
   auto args = std::make_shared<BlockArgs>();
-  CLI::App* checksum =
-      app.add_subcommand("checksum", "print the CRC-32 of the subtree at PATH (8 hex digits)");
-  checksum->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")
-      ->required();
+  CLI::App* checksum = AddFileCommand(
+      app, "checksum", "print the CRC-32 of the subtree at PATH (8 hex digits)", args, Checksum);
   checksum->add_option("PATH", args->path,
                        "backslash path below the top node (empty: the top node)");
   checksum->add_flag("--ignore-order", args->ignore_order,
                      "take children in name order, not in file order");
   checksum->add_option("--exclude", args->exclude,
                        "leave out the node this path names, starting with the subtree's own name");
-  checksum->callback([args] { Checksum(*args); });
 
-  CLI::App* encode =
-      app.add_subcommand("encode", "write the big-endian byte block of the tree's records");
-  encode->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")
-      ->required();
+  CLI::App* encode = AddFileCommand(
+      app, "encode", "write the big-endian byte block of the tree's records", args, Encode);
   encode->add_flag("--full", args->full, "start the block with the virtual parent path");
   encode->add_option("--virtual-path", args->virtual_path,
                      "the virtual parent path that --full writes");
@@ -167,7 +162,6 @@ void AddBlockCommands(CLI::App& app) {
       ->delimiter(',')
       ->expected(2, 3);
   encode->add_option("-o,--output", args->out, "the block file")->required();
-  encode->callback([args] { Encode(*args); });
 
   CLI::App* decode =
       app.add_subcommand("decode", "check a byte block strictly and print its tree or records");

@@ -25,7 +25,7 @@ void Set(const EditArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
   if (args.path.empty()) throw ToolFailure(kExitUsage, "set needs a PATH below the top node");
   const auto [parent_path, name] = SplitLast(args.path);
-  if (name.empty() || name.front() == ' ' || name.back() == ' ') {
+  if (!Tree_Node::IsKeptKeyName(name)) {
     throw ToolFailure(kExitUsage, "\"" + args.path + "\" ends in a name a node cannot have");
   }
   Tree_NodePtr node = root->GetRelativeNode(RWCString(args.path), root);

@@ -37,8 +37,7 @@ int main(int argc, char** argv) {
                  "output format, json or text (default: by extension, then the input's)");
   app.parse_complete_callback([&options] {
     QorGLog.SetMaxLevel(options.log_level);
-    const std::string& root = options.root_name;
-    if (root.empty() || root.front() == ' ' || root.back() == ' ') {
+    if (!Tree_Node::IsKeptKeyName(options.root_name)) {
       throw ToolFailure(kExitUsage, "--root needs a name without blanks at either end");
     }
   });

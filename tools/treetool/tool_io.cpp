@@ -36,16 +36,14 @@ Tree_NodePtr LoadTree(const std::string& file) {
   Tree_FormatError error;
   if (!Tree_FormatIo::ReadBytes(file, bytes, &error))
     throw ToolFailure(kExitBadInput, error.ToString());
-  std::optional<Tree_Format> format = NamedFormat(Options().from);
-  if (!format) format = Tree_FormatIo::FormatFromPath(file);
-  if (!format) format = Tree_FormatIo::Sniff(bytes);
+  const Tree_Format format = Tree_FormatIo::Choose(NamedFormat(Options().from), file, bytes);
   Progress progress("reading " + file, bytes.size());
   Tree_ReadOptions options;
   options.root_name = Options().root_name;
   options.progress = [&progress](std::size_t done, std::size_t nodes) {
     progress.Update(done, nodes);
   };
-  Tree_NodePtr tree = Tree_FormatIo::Parse(bytes, *format, options, &error);
+  Tree_NodePtr tree = Tree_FormatIo::Parse(bytes, format, options, &error);
   if (tree == nullptr) {
     error.source = file;
     throw ToolFailure(kExitBadInput, error.ToString());

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "formats/Tree_Text.h"
+#include "formats/Tree_Diff.h"
 #include "store/Tree_ZkStore.h"
 #include "tool.h"
 
@@ -29,34 +29,22 @@ std::string BelowTop(const std::string& path) {
 }
 
 void AppendChange(const Tree_ZkChange& change, std::string& out) {
-  const auto value = [&out](bool has, const std::string& text) {
-    if (has) {
-      Tree_Text::AppendValue(text, out);
-    } else {
-      out += "(none)";
-    }
+  const auto value = [](bool has, const std::string& text) {
+    return has ? std::optional<std::string_view>(text) : std::nullopt;
   };
+  const std::string path = BelowTop(change.path);
   switch (change.kind) {
     case Tree_ZkChange::Kind::kValue:
-      out += "~ ";
-      Tree_Text::AppendPath(BelowTop(change.path), out);
-      out += " = ";
-      value(change.had_value, change.old_value);
-      out += " -> ";
-      value(change.has_value, change.new_value);
+      Tree_Diff::AppendChangeLine(path, value(change.had_value, change.old_value),
+                                  value(change.has_value, change.new_value), out);
       break;
     case Tree_ZkChange::Kind::kAdded:
+      Tree_Diff::AppendNodeLine('+', path, value(change.has_value, change.new_value), out);
+      break;
     case Tree_ZkChange::Kind::kRemoved:
-      out += change.kind == Tree_ZkChange::Kind::kAdded ? "+ " : "- ";
-      Tree_Text::AppendPath(BelowTop(change.path), out);
-      if (change.kind == Tree_ZkChange::Kind::kAdded ? change.has_value : change.had_value) {
-        out += " = ";
-        Tree_Text::AppendValue(
-            change.kind == Tree_ZkChange::Kind::kAdded ? change.new_value : change.old_value, out);
-      }
+      Tree_Diff::AppendNodeLine('-', path, value(change.had_value, change.old_value), out);
       break;
   }
-  out += '\n';
 }
 
 void Watch(const ZkArgs& args) {
