@@ -40,7 +40,73 @@ RWCString GeneratedKeyName() {
 using PendingChildren = std::vector<std::unique_ptr<Tree_NodePtrVec>>;
 thread_local PendingChildren* t_pending = nullptr;
 
+// The node that Tree_Node::operator new has just allocated on this thread and whose
+// constructor has not yet run: how a constructor tells a node that has a family slot in front
+// of it from one on the stack, in static storage or inside another object. Should another
+// node be made between the two (in the arguments of the first), the first merely goes
+// without its slot.
+thread_local void* t_unconstructed = nullptr;
+
+// The slot is as large as a family, which keeps the node after it aligned.
+constexpr std::size_t kSlotBytes = sizeof(Tree_HandleFamily);
+static_assert(kSlotBytes % alignof(Tree_Node) == 0);
+static_assert(alignof(Tree_Node) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+
+Tree_HandleFamily* SlotOf(void* node) {
+  return reinterpret_cast<Tree_HandleFamily*>(static_cast<char*>(node) - kSlotBytes);
+}
+
 }  // namespace
+
+// ---- Allocation: the node and its first family in one block -----------------------------
+
+void* Tree_Node::operator new(std::size_t size) {
+  void* const block = ::operator new(kSlotBytes + size);
+  (::new (block) Tree_HandleFamily)->in_node_block = true;
+  void* const node = static_cast<char*>(block) + kSlotBytes;
+  t_unconstructed = node;
+  return node;
+}
+
+void* Tree_Node::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return operator new(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void Tree_Node::operator delete(void* node) noexcept {
+  if (node == nullptr) return;
+  if (t_unconstructed == node) t_unconstructed = nullptr;  // its constructor threw
+  Tree_HandleFamily* const slot = SlotOf(node);
+  constexpr unsigned char kTaken = Tree_HandleFamily::kTaken;
+  // A disowned family that still uses the slot frees the block at its end.
+  if ((slot->slot_state.load(std::memory_order_acquire) & kTaken) != 0 &&
+      (slot->slot_state.fetch_or(Tree_HandleFamily::kNodeGone, std::memory_order_acq_rel) &
+       kTaken) != 0) {
+    return;
+  }
+  ::operator delete(static_cast<void*>(slot));
+}
+
+Tree_HandleFamily* Tree_FamilySlot<Tree_Node>::Claim(Tree_Node* node) noexcept {
+  if (!node->m_in_block) return nullptr;
+  Tree_HandleFamily* const slot = SlotOf(node);
+  // Two threads may make temporary families over one node at once: one wins the slot.
+  unsigned char free_state = 0;
+  if (!slot->slot_state.compare_exchange_strong(free_state, Tree_HandleFamily::kTaken,
+                                                std::memory_order_acq_rel,
+                                                std::memory_order_relaxed)) {
+    return nullptr;
+  }
+  slot->count = 1;
+  slot->is_owner = 1;
+  slot->holder.SetToggle(nullptr);
+  return slot;
+}
+
+// ---- Construction ------------------------------------------------------------------------
 
 Tree_Node::Tree_Node(RWCString key_name) {
   Init(key_name, nullptr);
@@ -51,6 +117,8 @@ Tree_Node::Tree_Node(RWCString key_name, Tree_Value* value) {
 }
 
 int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
+  m_in_block = t_unconstructed == this;
+  if (m_in_block) t_unconstructed = nullptr;
   m_parent = nullptr;
   const std::size_t stripped_length = key_name.strip(RWCString::both, ' ').length();
   if (stripped_length == key_name.length() && stripped_length != 0) {

@@ -15,8 +15,10 @@
 // vectors' RWBoundsErr, where a member says so.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
+#include <new>
 #include <string_view>
 
 #include "Tree/String_Arr.h"
@@ -84,6 +86,18 @@ class Tree_Node {
   // Nodes are not copyable: copy subtrees with DuplicateFromHereDown.
   Tree_Node(const Tree_Node&) = delete;
   Tree_Node& operator=(const Tree_Node&) = delete;
+
+  // A node made by `new` shares one allocation with the first handle family over it. The
+  // allocation goes when both the node and that family have ended, in either order, so a
+  // disowned family may outlive its node as before. Nodes elsewhere (on the stack, inside
+  // other objects, by placement) work as before and give their families allocations of
+  // their own.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void* node) noexcept;
+  static void operator delete(void* node, const std::nothrow_t&) noexcept { operator delete(node); }
+  static void operator delete(void*, void*) noexcept {}
 
   RWCString GetKeyName() const { return m_key_name; }
   // The key name without a copy.
@@ -330,6 +344,8 @@ class Tree_Node {
 
  private:
   friend struct Tree_NodeTestAccess;  // white-box checks in tests/
+  friend struct Tree_FamilySlot<Tree_Node>;
+  friend class Tree_NodePtrVec;  // stores a child's handle in the child's m_stored
 
   int Init(RWCString& key_name, Tree_Value* value);
 
@@ -388,9 +404,13 @@ class Tree_Node {
   void UpdateCompletionStatus();
 
   RWCString m_key_name;
+  std::unique_ptr<Tree_Value> m_tree_value;
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
   Tree_Node* m_parent = nullptr;
-  std::unique_ptr<Tree_Value> m_tree_value;
+  // The handle the parent's children vector stores for this node (null while parentless):
+  // kept in the node, it costs no allocation of its own and keeps its address while the
+  // node stays a child, whatever its siblings do.
+  Tree_NodePtr m_stored;
   // Null while empty: few nodes carry one, and a small node is cheap to allocate and free.
   std::unique_ptr<RWCString> m_virtual_parent_path;
   int m_allows_children = 1;
@@ -400,6 +420,8 @@ class Tree_Node {
   bool m_single_node_complete = true;
   bool m_subtree_complete = true;
   bool m_mark = false;
+  // Made by operator new, so a family slot precedes the node in its allocation.
+  bool m_in_block = false;
   int m_complete_sons = 0;
   Tree_NotifyList m_notifiers;
 };

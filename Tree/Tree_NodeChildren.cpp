@@ -10,9 +10,33 @@
 
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
+namespace {
+
+// Where the vector stores its handle of the node `handle` holds: in the node itself, unless
+// that place is taken (a host relinked the node by SetParent and it is a child twice), then
+// in a heap handle of its own.
+Tree_NodePtr* StoreHandle(Tree_NodePtr& in_node, const Tree_NodePtr& handle) {
+  if (in_node.get() != nullptr) return new Tree_NodePtr(handle);
+  in_node = handle;
+  return &in_node;
+}
+
+}  // namespace
+
+void Tree_NodePtrVec::Release(Tree_NodePtr* stored) noexcept {
+  Tree_Node* const node = stored->get();
+  if (node != nullptr && stored == &node->m_stored) {
+    // Moved out first: the release may destroy the node, and the handle with it.
+    Tree_NodePtr released(std::move(*stored));
+  } else {
+    delete stored;
+  }
+}
+
 Tree_NodePtrVec::~Tree_NodePtrVec() {
   DropIndex();
-  m_handles.clearAndDestroy();
+  for (Tree_NodePtr* stored : m_handles) Release(stored);
+  m_handles.clear();
 }
 
 int Tree_NodePtrVec::index(const Tree_NodePtr& handle) const noexcept {
@@ -114,9 +138,13 @@ void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
   if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_handles.entries());
-  auto copy = std::make_unique<Tree_NodePtr>(handle);
-  m_handles.insertAt(static_cast<unsigned>(i), copy.get());
-  copy.release();
+  Tree_NodePtr* const stored = StoreHandle(handle->m_stored, handle);
+  try {
+    m_handles.insertAt(static_cast<unsigned>(i), stored);
+  } catch (...) {
+    Release(stored);
+    throw;
+  }
   if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
     try {
       IndexInserted(*index, i);
@@ -137,7 +165,7 @@ void Tree_NodePtrVec::removeAt(int i) {
   }
   // The handle leaves the vector before it is deleted, so the vector is consistent while the
   // release destroys the child.
-  delete m_handles.removeAt(static_cast<unsigned>(i));
+  Release(m_handles.removeAt(static_cast<unsigned>(i)));
 }
 
 void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
@@ -156,7 +184,7 @@ void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
     if (!leaves[slot++]) kept.insert(stored);
   }
   m_handles = std::move(kept);
-  for (Tree_NodePtr* stored : removed) delete stored;
+  for (Tree_NodePtr* stored : removed) Release(stored);
 }
 
 // ---- Insertion and removal ---------------------------------------------------------------

@@ -5,10 +5,38 @@
 // threads at once. One handle object is never used by two threads at once.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <new>
 #include <utility>
 
 #include "host/MutexHolder.h"
+
+// Counter, owner flag and holder of one handle family. A family normally has an allocation of
+// its own; a node made by `new` lends the first family over it a slot in its own allocation
+// (see Tree_FamilySlot), which saves one allocation per node.
+struct Tree_HandleFamily {
+  // The states of a lent slot: a family uses it, the node it belongs to has been deleted.
+  static constexpr unsigned char kTaken = 1;
+  static constexpr unsigned char kNodeGone = 2;
+
+  long count = 1;
+  int is_owner = 1;
+  // Whether this family is the slot at the start of its node's allocation.
+  bool in_node_block = false;
+  // For a slot only: kTaken and kNodeGone. The later of the family's end and the node's
+  // deletion frees the allocation.
+  std::atomic<unsigned char> slot_state{0};
+  MutexHolder holder;
+};
+
+// Where the first family over a T may live. By default in an allocation of its own; a class
+// that keeps a slot in its allocation specialises Claim to return the slot, taken and reset
+// to count 1 and owner, or null when it has none free.
+template <class T>
+struct Tree_FamilySlot {
+  static Tree_HandleFamily* Claim(T*) noexcept { return nullptr; }
+};
 
 template <class T>
 class ThreadAPI_AutoPtrThreadToggle {
@@ -21,6 +49,8 @@ class ThreadAPI_AutoPtrThreadToggle {
   // new node may be passed wherever a handle is expected.
   ThreadAPI_AutoPtrThreadToggle(T* p) : m_ptr(p) {  // NOLINT(google-explicit-constructor)
     if (p == nullptr) return;
+    m_family = Tree_FamilySlot<T>::Claim(p);
+    if (m_family != nullptr) return;
     try {
       m_family = new Family;
     } catch (...) {
@@ -110,12 +140,7 @@ class ThreadAPI_AutoPtrThreadToggle {
   }
 
  private:
-  // Counter, owner flag and holder of one family, in one allocation.
-  struct Family {
-    long count = 1;
-    int is_owner = 1;
-    MutexHolder holder;
-  };
+  using Family = Tree_HandleFamily;
 
   void Swap(ThreadAPI_AutoPtrThreadToggle& other) noexcept {
     std::swap(m_ptr, other.m_ptr);
@@ -127,8 +152,19 @@ class ThreadAPI_AutoPtrThreadToggle {
     T* ptr = std::exchange(m_ptr, nullptr);
     if (family == nullptr) return;
     if (family->holder.change_count(&family->count, -1) != 0) return;
-    if (family->is_owner != 0) delete ptr;
-    delete family;
+    if (!family->in_node_block) {
+      if (family->is_owner != 0) delete ptr;
+      delete family;
+    } else if (family->is_owner != 0) {
+      // The node is alive and nothing else reaches it: the slot goes back to it, and its
+      // deletion frees the allocation, slot included.
+      family->slot_state.store(0, std::memory_order_release);
+      delete ptr;
+    } else if ((family->slot_state.fetch_and(static_cast<unsigned char>(~Family::kTaken),
+                                             std::memory_order_acq_rel) &
+                Family::kNodeGone) != 0) {
+      ::operator delete(static_cast<void*>(family));  // the node was deleted before
+    }
   }
 
   T* m_ptr = nullptr;
@@ -136,5 +172,10 @@ class ThreadAPI_AutoPtrThreadToggle {
 };
 
 class Tree_Node;
+// A node made by `new` keeps a family slot in front of it (defined with Tree_Node).
+template <>
+struct Tree_FamilySlot<Tree_Node> {
+  static Tree_HandleFamily* Claim(Tree_Node* node) noexcept;
+};
 // The node handle used throughout the library.
 using Tree_NodePtr = ThreadAPI_AutoPtrThreadToggle<Tree_Node>;

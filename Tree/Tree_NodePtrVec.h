@@ -1,7 +1,9 @@
-// A node's children: an ordered vector of heap handles, one per child, owned by the vector.
-// Slot i holds the handle of child i. A reference to a stored handle stays valid while that
-// child stays in the vector, whatever else is inserted or removed. Indexes are checked as
-// unsigned values, so a negative index is out of range and raises RWBoundsErr.
+// A node's children: an ordered vector of stored handles, one per child, owned by the vector.
+// Slot i holds the handle of child i, which lives inside the child itself (see
+// Tree_Node::m_stored). A reference to a stored handle stays valid while that child stays in
+// the vector, whatever else is inserted or removed. A stored handle is only read: assigning
+// another node to it would cut the child loose while its slot still points into it. Indexes are
+// checked as unsigned values, so a negative index is out of range and raises RWBoundsErr.
 //
 // Past kIndexFrom children, the first lookup by name builds a name index (key name to the
 // stored handle of the first child of that name, with the number of children of that name),
@@ -28,7 +30,7 @@ class Tree_NodePtrVec {
   // Not copyable: two vectors must never own the same handles.
   Tree_NodePtrVec(const Tree_NodePtrVec&) = delete;
   Tree_NodePtrVec& operator=(const Tree_NodePtrVec&) = delete;
-  // Deletes every stored handle in slot order.
+  // Releases every stored handle in slot order.
   ~Tree_NodePtrVec();
 
   int entries() const noexcept { return static_cast<int>(m_handles.entries()); }
@@ -50,12 +52,12 @@ class Tree_NodePtrVec {
   // slots up; RWBoundsErr unless 0 <= i <= entries().
   void insertAt(int i, const Tree_NodePtr& handle);
 
-  // Deletes the handle in slot `i` (its family's count falls by one) and closes the gap;
+  // Releases the handle in slot `i` (its family's count falls by one) and closes the gap;
   // RWBoundsErr unless 0 <= i < entries().
   void removeAt(int i);
 
   // Removes the handles of the slots in `slots` (each in range, no slot twice, any order) in
-  // one pass that keeps the others in order, then deletes them in the order given, each
+  // one pass that keeps the others in order, then releases them in the order given, each
   // after the vector is consistent again.
   void removeSlots(const std::vector<int>& slots);
 
@@ -74,6 +76,8 @@ class Tree_NodePtrVec {
   // child is stored, so the index holds no copy of a name.
   using NameIndex = std::unordered_map<std::string_view, FirstOfName, NameHash, std::equal_to<>>;
 
+  // Releases a handle that has left the vector (or is about to, with the vector).
+  static void Release(Tree_NodePtr* stored) noexcept;
   NameIndex* BuildIndex() const noexcept;
   void DropIndex() noexcept;
   // Points the entry at `stored`, re-keyed on its node's name.

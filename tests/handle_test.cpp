@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <type_traits>
 #include <utility>
 
@@ -78,4 +79,50 @@ TEST(Handle, AssigningAChildOverItsOnlyParentHandleIsSafe) {
   root = root->GetChildAt(0);
   EXPECT_EQ(nullptr, root->GetParent());  // the old root died and unlinked it
   EXPECT_EQ(root.get(), grandchild->GetParent());
+}
+
+// A node made by `new` shares its allocation with its first family; whichever of the two
+// ends last frees it (the sanitizer presets catch a leak, a double free or a late read).
+TEST(Handle, ANodeAndTheFamilyInItsBlockEndInEitherOrder) {
+  // The family outlives the node: disowned, then the host deletes the node.
+  Tree_NodePtr first = MakeBranch("first");
+  Tree_NodePtr copy = first;
+  delete first.Disown();
+  EXPECT_EQ(2, copy.UseCount());
+  first = Tree_NodePtr();
+  copy = Tree_NodePtr();
+
+  // The node outlives a disowned family; a later family takes the slot and owns the node.
+  Tree_Node* raw = new Tree_Node(RWCString("raw"));
+  Tree_NodePtr(raw).Disown();
+  Tree_NodePtr owner(raw);
+  Tree_NodePtr second_family(raw);  // the slot is taken: a family of its own
+  second_family.Disown();
+  EXPECT_FALSE(owner.SharesFamilyWith(second_family));
+  EXPECT_EQ(1, owner.UseCount());
+
+  // A node not made by its own `new` gives every family an allocation of its own.
+  struct Holder {
+    Tree_Node node{RWCString("member")};
+  };
+  auto holder = std::make_unique<Holder>();
+  Tree_NodePtr over_member(&holder->node);
+  over_member.Disown();
+  EXPECT_EQ(1, over_member->Add(owner));
+  EXPECT_EQ(2, owner.UseCount());
+}
+
+TEST(Handle, AChildRelinkedByTheHostIntoTwoParentsIsReleasedByBoth) {
+  Tree_NodePtr left = MakeBranch("left");
+  Tree_NodePtr right = MakeBranch("right");
+  Tree_NodePtr child = AddBranch(left, "child");
+  child->SetParent(nullptr);  // the host's own bookkeeping: both vectors now store the child
+  EXPECT_EQ(1, right->Add(child));
+  EXPECT_EQ(3, child.UseCount());
+  EXPECT_EQ(child, left->GetChildAt(0));
+  EXPECT_EQ(child, right->GetChildAt(0));
+  EXPECT_NE(&left->GetChildAt(0), &right->GetChildAt(0));
+  EXPECT_EQ(1, left->Remove(0));
+  EXPECT_EQ(1, right->Remove(0));
+  EXPECT_EQ(1, child.UseCount());
 }
