@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -10,11 +11,28 @@ void Qor_CRC::AddString(const char* text) {
 }
 
 void Qor_CRC::AddBytes(const void* bytes, std::size_t length) {
-  // zlib works on the finished form of the CRC, so the register is converted on the way in
-  // and out. Its bulk routine handles many bytes per step; short inputs use the table step.
+  // Short inputs take the eight-byte steps here; long ones go to zlib's bulk routine, which
+  // works on the finished form of the CRC, so the register is converted on the way in and out.
   const auto* data = static_cast<const unsigned char*>(bytes);
-  if (length < 16) {
-    for (std::size_t i = 0; i < length; ++i) AddByte(data[i]);
+  if (length < kZlibFrom) {
+    // A local register: the bytes may alias this object, so updating the member would store
+    // and reload it at every step.
+    std::uint32_t crc = m_register;
+    if constexpr (std::endian::native == std::endian::little) {
+      const auto& t = crc32_slices;
+      for (; length >= 8; data += 8, length -= 8) {
+        std::uint32_t low;
+        std::uint32_t high;
+        std::memcpy(&low, data, 4);
+        std::memcpy(&high, data + 4, 4);
+        low ^= crc;
+        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
+              t[4][low >> 24] ^ t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^
+              t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];
+      }
+    }
+    for (; length > 0; ++data, --length) crc = (crc >> 8) ^ crc32_table[(crc ^ *data) & 0xFFu];
+    m_register = crc;
     return;
   }
   uLong crc = m_register ^ 0xFFFFFFFFu;

@@ -21,6 +21,22 @@ class Qor_CRC {
     return table;
   }();
 
+  // Slicing by eight: entry [k][b] is the register effect of byte b followed by k zero bytes,
+  // so eight bytes take one step of eight independent lookups. The short inputs of a checksum
+  // walk (names, values, folded child checksums) are where zlib's per-call setup and its
+  // byte loop would dominate.
+  static constexpr std::array<std::array<std::uint32_t, 256>, 8> crc32_slices = [] {
+    std::array<std::array<std::uint32_t, 256>, 8> slices{};
+    slices[0] = crc32_table;
+    for (std::size_t k = 1; k < 8; ++k) {
+      for (std::size_t n = 0; n < 256; ++n) {
+        const std::uint32_t prev = slices[k - 1][n];
+        slices[k][n] = (prev >> 8) ^ crc32_table[prev & 0xFFu];
+      }
+    }
+    return slices;
+  }();
+
   // The running register, kept in its pre-conditioned form (all ones at the start).
   std::uint32_t m_register = 0xFFFFFFFFu;
 
@@ -28,8 +44,10 @@ class Qor_CRC {
 
   // Feeds the bytes of the NUL-terminated `text`, without its terminator. Null feeds nothing.
   void AddString(const char* text);
-  // Feeds `length` bytes.
+  // Feeds `length` bytes: eight at a time below kZlibFrom bytes, through zlib's bulk routine
+  // from there on.
   void AddBytes(const void* bytes, std::size_t length);
+  static constexpr std::size_t kZlibFrom = 256;
   // The right-shifting table step: register = (register >> 8) ^ table[(register ^ byte) & 0xFF].
   void AddByte(unsigned char byte) {
     m_register = (m_register >> 8) ^ crc32_table[(m_register ^ byte) & 0xFFu];

@@ -37,10 +37,25 @@ TEST(HostCrc, StandardCrc32WhicheverWayTheBytesAreFed) {
   Qor_CRC check;
   check.AddString("123456789");
   EXPECT_EQ(0xCBF43926ul, check.Finish());
-  const std::string text(1000, 'q');  // long enough for zlib's bulk path
-  Qor_CRC whole;
-  whole.AddString(text.c_str());
-  Qor_CRC bytes;
-  for (char c : text) bytes.AddByte(static_cast<unsigned char>(c));
-  EXPECT_EQ(whole.Finish(), bytes.Finish());
+  // Every length on both sides of the eight-byte steps and of zlib's bulk path, at every
+  // alignment, fed whole, byte by byte, and split in two.
+  std::string text;
+  for (int i = 0; i < 600; ++i) text.push_back(static_cast<char>((i * 7919) % 251 + 1));
+  for (std::size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 63, 255, 256, 257, 511}) {
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      const char* data = text.data() + offset;
+      const uLong expected =
+          crc32(0, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(length));
+      Qor_CRC whole;
+      whole.AddBytes(data, length);
+      Qor_CRC bytes;
+      for (std::size_t i = 0; i < length; ++i) bytes.AddByte(static_cast<unsigned char>(data[i]));
+      Qor_CRC split;
+      split.AddBytes(data, length / 3);
+      split.AddBytes(data + length / 3, length - length / 3);
+      ASSERT_EQ(expected, whole.Finish()) << length << " at " << offset;
+      ASSERT_EQ(expected, bytes.Finish()) << length << " at " << offset;
+      ASSERT_EQ(expected, split.Finish()) << length << " at " << offset;
+    }
+  }
 }
