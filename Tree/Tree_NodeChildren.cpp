@@ -1,5 +1,7 @@
 // Children and ancestry: the children vector, insertion, removal, counting and visits.
 // Insert and Remove(int) are the only members that change the shape of a tree.
+#include <absl/container/flat_hash_map.h>
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -9,6 +11,24 @@
 #include "Tree/Tree_Node.h"
 
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
+
+// An open-addressing table: its entries live in one array, so building an index costs no
+// allocation per child. The keys view the key names of the children they point to, which
+// never change while the child is stored, so the index holds no copy of a name.
+struct Tree_NodePtrVec::NameIndex {
+  struct FirstOfName {
+    Tree_NodePtr* handle;
+    int count;
+  };
+  absl::flat_hash_map<std::string_view, FirstOfName> map;
+
+  // Points the entry at `stored`, re-keyed on its node's name.
+  void SetFirst(decltype(map)::iterator entry, Tree_NodePtr* stored) {
+    const int count = entry->second.count;
+    map.erase(entry);
+    map.emplace(stored->get()->KeyName().view(), FirstOfName{stored, count});
+  }
+};
 
 namespace {
 
@@ -61,8 +81,8 @@ Tree_NodePtr* Tree_NodePtrVec::findFirst(std::string_view name) const noexcept {
   NameIndex* index = m_index.load(std::memory_order_acquire);
   if (index == nullptr && entries() > kIndexFrom) index = BuildIndex();
   if (index != nullptr) {
-    const auto found = index->find(name);
-    return found == index->end() ? nullptr : found->second.handle;
+    const auto found = index->map.find(name);
+    return found == index->map.end() ? nullptr : found->second.handle;
   }
   for (Tree_NodePtr* stored : m_handles) {
     if ((*stored)->KeyName().view() == name) return stored;
@@ -74,10 +94,10 @@ Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
   std::unique_ptr<NameIndex> built;
   try {
     built = std::make_unique<NameIndex>();
-    built->reserve(m_handles.entries());
+    built->map.reserve(m_handles.entries());
     for (Tree_NodePtr* stored : m_handles) {
       const auto [entry, inserted] =
-          built->try_emplace((*stored)->KeyName().view(), FirstOfName{stored, 1});
+          built->map.try_emplace((*stored)->KeyName().view(), NameIndex::FirstOfName{stored, 1});
       if (!inserted) ++entry->second.count;
     }
   } catch (...) {
@@ -99,33 +119,26 @@ void Tree_NodePtrVec::DropIndex() noexcept {
   delete index;
 }
 
-void Tree_NodePtrVec::SetFirst(NameIndex& index, NameIndex::iterator entry, Tree_NodePtr* stored) {
-  auto node = index.extract(entry);
-  node.key() = (*stored)->KeyName().view();
-  node.mapped().handle = stored;
-  index.insert(std::move(node));
-}
-
 void Tree_NodePtrVec::IndexInserted(NameIndex& index, int i) {
   Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
   const auto [entry, inserted] =
-      index.try_emplace((*stored)->KeyName().view(), FirstOfName{stored, 1});
+      index.map.try_emplace((*stored)->KeyName().view(), NameIndex::FirstOfName{stored, 1});
   if (inserted) return;
   ++entry->second.count;
   // The new child is now the first of its name unless the old first lies before slot i.
   if (i == entries() - 1) return;
   const auto begin = m_handles.begin();
   if (std::find(begin, begin + i, entry->second.handle) == begin + i) {
-    SetFirst(index, entry, stored);
+    index.SetFirst(entry, stored);
   }
 }
 
 void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
   Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
   const std::string_view name = (*stored)->KeyName().view();
-  const auto entry = index.find(name);
+  const auto entry = index.map.find(name);
   if (--entry->second.count == 0) {
-    index.erase(entry);
+    index.map.erase(entry);
     return;
   }
   if (entry->second.handle != stored) return;
@@ -133,7 +146,7 @@ void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
   const auto next =
       std::find_if(m_handles.begin() + i + 1, m_handles.end(),
                    [name](const Tree_NodePtr* at) { return (*at)->KeyName().view() == name; });
-  SetFirst(index, entry, *next);
+  index.SetFirst(entry, *next);
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
@@ -230,9 +243,15 @@ int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
     throw RWBoundsErr::IndexError(child_index, static_cast<std::size_t>(count_after_leaving) + 1);
   }
 
-  // `new_child` may be the very handle stored in the old parent, which leaving deletes.
-  const Tree_NodePtr child = new_child;
-  if (old_parent != nullptr) old_parent->Remove(child);
+  // `new_child` may be the very handle stored in the old parent, which leaving releases: a
+  // copy keeps the node then. A node without a parent needs none, which spares a protected
+  // family two atomic count changes.
+  Tree_NodePtr kept;
+  if (old_parent != nullptr) {
+    kept = new_child;
+    old_parent->Remove(kept);
+  }
+  const Tree_NodePtr& child = old_parent != nullptr ? kept : new_child;
   child->m_parent = this;
   if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
   m_children->insertAt(child_index, child);

@@ -92,6 +92,7 @@ Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_p
       // element. The detached nodes die when the walk returns, which clears the parent link
       // of the result, so it is a parentless node outside the tree.
       if (node->Insert(created, node->GetChildCount()) != 0) {
+        if (path.IsOnlyRoot() != 0) return created;  // the stored handle's family, no count change
         child = &node->ChildHandle(node->GetChildCount() - 1);
       } else {
         detached = std::move(created);

@@ -13,9 +13,7 @@
 #pragma once
 
 #include <atomic>
-#include <functional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "Tree/Tree_NodePtr.h"
@@ -62,26 +60,14 @@ class Tree_NodePtrVec {
   void removeSlots(const std::vector<int>& slots);
 
  private:
-  struct FirstOfName {
-    Tree_NodePtr* handle;  // its node's key name is the key
-    int count;             // children of that name
-  };
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view name) const noexcept {
-      return std::hash<std::string_view>{}(name);
-    }
-  };
-  // The keys view the key names of the children they point to, which never change while the
-  // child is stored, so the index holds no copy of a name.
-  using NameIndex = std::unordered_map<std::string_view, FirstOfName, NameHash, std::equal_to<>>;
+  // Key name to the stored handle of the first child of that name and the number of children
+  // of that name. Defined where it is used, so this header needs no hash table's.
+  struct NameIndex;
 
   // Releases a handle that has left the vector (or is about to, with the vector).
   static void Release(Tree_NodePtr* stored) noexcept;
   NameIndex* BuildIndex() const noexcept;
   void DropIndex() noexcept;
-  // Points the entry at `stored`, re-keyed on its node's name.
-  static void SetFirst(NameIndex& index, NameIndex::iterator entry, Tree_NodePtr* stored);
   void IndexInserted(NameIndex& index, int i);
   void IndexRemoving(NameIndex& index, int i);
 
