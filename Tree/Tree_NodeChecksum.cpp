@@ -106,14 +106,6 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next_child < children.size()) {
-      // A wide node's children are spread over the heap: fetch a few ahead.
-      constexpr std::size_t kAhead = 6;
-      if (frame.next_child + kAhead < children.size()) {
-        const Tree_Node* ahead = children[frame.next_child + kAhead];
-        __builtin_prefetch(ahead);
-        __builtin_prefetch(reinterpret_cast<const char*>(ahead) + 64);
-        __builtin_prefetch(ahead->m_tree_value.get());
-      }
       Tree_Node* const child = children[frame.next_child];
       if (!child->m_checksum_valid) {
         const std::size_t depth = frames.size();

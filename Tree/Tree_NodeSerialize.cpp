@@ -171,11 +171,7 @@ Tree_IdNodeVec* Tree_Node::GetPartialIdNodeVecFromTree(const Tree_NodePtr& tree,
 int Tree_Node::GetInfoVecLen(Tree_IdNodeVec* vec, RWCString virtual_parent_path, bool full_info) {
   if (vec == nullptr) return 0;
   long long total = full_info ? 4 + static_cast<long long>(virtual_parent_path.length()) : 0;
-  const std::size_t count = vec->entries();
-  for (std::size_t i = 0; i < count; ++i) {
-    constexpr std::size_t kAhead = 8;
-    if (i + kAhead < count) __builtin_prefetch((*vec)[i + kAhead]);
-    const Tree_IdNodeInfo* record = (*vec)[i];
+  for (const Tree_IdNodeInfo* record : *vec) {
     const auto value_length = static_cast<long long>(record->GetValue().length());
     total += 16 + static_cast<long long>(record->GetPath().length()) + value_length;
     if (value_length > 0) total += 4;
@@ -226,36 +222,30 @@ char* Tree_Node::GetSerializeIdNodeInfoVec(Tree_IdNodeVec* vec, int& size_of_ret
     write_bytes(virtual_parent_path);
     TREE_LOG(6, "Write virtual parent path <%s>\n", virtual_parent_path.data());
   }
-  // The trace is read once: a disabled level costs nothing per field.
-  const bool trace = QorGLog.GetMaxLevel() >= 6;
-  const std::size_t count = vec->entries();
-  for (std::size_t i = 0; i < count; ++i) {
-    constexpr std::size_t kAhead = 8;
-    if (i + kAhead < count) __builtin_prefetch((*vec)[i + kAhead]);
-    const Tree_IdNodeInfo* const record = (*vec)[i];
-    if (trace) TREE_LOG(6, "Write id <%d>\n", record->GetId());
+  for (const Tree_IdNodeInfo* record : *vec) {
+    TREE_LOG(6, "Write id <%d>\n", record->GetId());
     write_int(record->GetId());
-    if (trace) TREE_LOG(6, "Write p_id <%d>\n", record->GetParentId());
+    TREE_LOG(6, "Write p_id <%d>\n", record->GetParentId());
     write_int(record->GetParentId());
     if (full_info) {
-      if (trace) TREE_LOG(6, "Write CRC <%u>\n", record->GetCRC());
+      TREE_LOG(6, "Write CRC <%u>\n", record->GetCRC());
       write_int(static_cast<int>(record->GetCRC()));
       const int complete = record->GetIsSingleNodeComplete() ? 1 : 0;
-      if (trace) TREE_LOG(6, "Write SingleNodeComplete <%d>\n", complete);
+      TREE_LOG(6, "Write SingleNodeComplete <%d>\n", complete);
       write_int(complete);
     }
     const RWCString& path = record->GetPath();
-    if (trace) TREE_LOG(6, "Write path len <%d>\n", static_cast<int>(path.length()));
+    TREE_LOG(6, "Write path len <%d>\n", static_cast<int>(path.length()));
     write_int(static_cast<int>(path.length()));
     write_bytes(path);
-    if (trace) TREE_LOG(6, "Write path <%s>\n", path.data());
+    TREE_LOG(6, "Write path <%s>\n", path.data());
     const RWCString& value = record->GetValue();
-    if (trace) TREE_LOG(6, "Write val_len  <%d>\n", static_cast<int>(value.length()));
+    TREE_LOG(6, "Write val_len  <%d>\n", static_cast<int>(value.length()));
     write_int(static_cast<int>(value.length()));
     if (value.length() > 0) {
-      if (trace) TREE_LOG(6, "Write val <%s>\n", value.data());
+      TREE_LOG(6, "Write val <%s>\n", value.data());
       write_bytes(value);
-      if (trace) TREE_LOG(6, "Write is change <%d>\n", record->IsChange());
+      TREE_LOG(6, "Write is change <%d>\n", record->IsChange());
       write_int(record->IsChange());
     }
   }
