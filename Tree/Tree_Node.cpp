@@ -163,18 +163,6 @@ Tree_Node::~Tree_Node() {
   while (!pending.empty()) {
     std::unique_ptr<Tree_NodePtrVec> children = std::move(pending.back());
     pending.pop_back();
-    // The children become roots (those that other handles keep stay alive). The same pass
-    // fetches, a few children ahead, what the release below reads: the handle, the node and
-    // its value, which hides most of the memory latency of a wide vector.
-    constexpr int kAhead = 8;
-    const int count = children->entries();
-    for (int i = 0; i < count; ++i) {
-      if (i + 2 * kAhead < count) __builtin_prefetch(&children->at(i + 2 * kAhead));
-      if (i + kAhead < count) __builtin_prefetch(children->at(i + kAhead).get(), 1);
-      Tree_Node* const child = children->at(i).get();
-      child->m_parent = nullptr;
-      __builtin_prefetch(child->m_tree_value.get());
-    }
     children.reset();
   }
   t_pending = nullptr;

@@ -403,6 +403,8 @@ class Tree_Node {
   void IncDecCompleteSons(int change);
   void UpdateCompletionStatus();
 
+  // Destruction reads the fields up to m_notifiers, so they come first: with the family slot
+  // in front, they fill the allocation's first two cache lines.
   RWCString m_key_name;
   std::unique_ptr<Tree_Value> m_tree_value;
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
@@ -413,15 +415,15 @@ class Tree_Node {
   Tree_NodePtr m_stored;
   // Null while empty: few nodes carry one, and a small node is cheap to allocate and free.
   std::unique_ptr<RWCString> m_virtual_parent_path;
+  Tree_NotifyList m_notifiers;
   int m_allows_children = 1;
   int m_id = 0;
   unsigned int m_checksum = 0;
+  int m_complete_sons = 0;
   bool m_checksum_valid = false;
   bool m_single_node_complete = true;
   bool m_subtree_complete = true;
   bool m_mark = false;
   // Made by operator new, so a family slot precedes the node in its allocation.
   bool m_in_block = false;
-  int m_complete_sons = 0;
-  Tree_NotifyList m_notifiers;
 };

@@ -55,7 +55,24 @@ void Tree_NodePtrVec::Release(Tree_NodePtr* stored) noexcept {
 
 Tree_NodePtrVec::~Tree_NodePtrVec() {
   DropIndex();
-  for (Tree_NodePtr* stored : m_handles) Release(stored);
+  // The children become roots (those that other handles keep stay alive), each one unlinked
+  // a few children before its release, when the handle fetched further ahead has arrived;
+  // unlinking also fetches the value that the release frees. The first few are unlinked
+  // together, so a node's only few children are fetched at once.
+  constexpr unsigned kAhead = 8;
+  const unsigned count = m_handles.entries();
+  const auto handles = m_handles.begin();
+  const auto unlink = [&handles](unsigned i) {
+    Tree_Node* const child = handles[i]->get();
+    child->m_parent = nullptr;
+    __builtin_prefetch(child->m_tree_value.get());
+  };
+  for (unsigned i = 0; i < std::min(count, kAhead); ++i) unlink(i);
+  for (unsigned i = 0; i < count; ++i) {
+    if (i + 2 * kAhead < count) __builtin_prefetch(handles[i + 2 * kAhead], 1);
+    if (i + kAhead < count) unlink(i + kAhead);
+    Release(handles[i]);
+  }
   m_handles.clear();
 }
 

@@ -28,7 +28,8 @@ class Tree_NodePtrVec {
   // Not copyable: two vectors must never own the same handles.
   Tree_NodePtrVec(const Tree_NodePtrVec&) = delete;
   Tree_NodePtrVec& operator=(const Tree_NodePtrVec&) = delete;
-  // Releases every stored handle in slot order.
+  // Unlinks every child from its parent (those other handles keep become roots) and releases
+  // every stored handle in slot order.
   ~Tree_NodePtrVec();
 
   int entries() const noexcept { return static_cast<int>(m_handles.entries()); }

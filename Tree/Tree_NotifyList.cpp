@@ -5,91 +5,114 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 using Guard = ACE_Guard<ACE_Recursive_Thread_Mutex>;
 
+struct Tree_NotifyList::State {
+  void UpdateCount() noexcept { count.store(callbacks.size(), std::memory_order_release); }
+
+  ACE_Recursive_Thread_Mutex mutex;
+  std::vector<Callback*> callbacks;
+  // The size of `callbacks`, readable without the mutex.
+  std::atomic<std::size_t> count{0};
+};
+
 Tree_NotifyList::Tree_NotifyList(const Tree_NotifyList& other) {
-  Guard guard(other.Mutex());
-  if (other.m_callbacks != nullptr && !other.m_callbacks->empty()) {
-    m_callbacks = std::make_unique<std::vector<Callback*>>(*other.m_callbacks);
-  }
-  UpdateCount();
+  State* const source = other.LoadState();
+  if (source == nullptr) return;
+  Guard guard(source->mutex);
+  if (source->callbacks.empty()) return;
+  State& state = GetState();
+  state.callbacks = source->callbacks;
+  state.UpdateCount();
 }
 
 Tree_NotifyList& Tree_NotifyList::operator=(const Tree_NotifyList& other) {
   if (this == &other) return *this;
-  std::unique_ptr<std::vector<Callback*>> entries;
-  {
-    Guard guard(other.Mutex());
-    if (other.m_callbacks != nullptr && !other.m_callbacks->empty()) {
-      entries = std::make_unique<std::vector<Callback*>>(*other.m_callbacks);
-    }
+  std::vector<Callback*> entries;
+  if (State* const source = other.LoadState()) {
+    Guard guard(source->mutex);
+    entries = source->callbacks;
   }
-  Guard guard(Mutex());
-  m_callbacks = std::move(entries);
-  UpdateCount();
+  if (entries.empty() && LoadState() == nullptr) return *this;
+  State& state = GetState();
+  Guard guard(state.mutex);
+  state.callbacks = std::move(entries);
+  state.UpdateCount();
   return *this;
 }
 
 Tree_NotifyList::~Tree_NotifyList() {
-  delete m_mutex.load(std::memory_order_acquire);
+  delete LoadState();
 }
 
-ACE_Recursive_Thread_Mutex& Tree_NotifyList::Mutex() const {
-  ACE_Recursive_Thread_Mutex* mutex = m_mutex.load(std::memory_order_acquire);
-  if (mutex != nullptr) return *mutex;
-  auto created = std::make_unique<ACE_Recursive_Thread_Mutex>();
-  if (m_mutex.compare_exchange_strong(mutex, created.get(), std::memory_order_acq_rel)) {
+Tree_NotifyList::State& Tree_NotifyList::GetState() const {
+  State* state = LoadState();
+  if (state != nullptr) return *state;
+  auto created = std::make_unique<State>();
+  if (m_state.compare_exchange_strong(state, created.get(), std::memory_order_acq_rel)) {
     return *created.release();
   }
-  return *mutex;  // another thread created it first; ours is destroyed
+  return *state;  // another thread created it first; ours is destroyed
+}
+
+bool Tree_NotifyList::UnprotectedIsEmpty() const noexcept {
+  const State* const state = LoadState();
+  return state == nullptr || state->count.load(std::memory_order_acquire) == 0;
 }
 
 void Tree_NotifyList::Add(Callback* cb) {
   if (cb == nullptr) return;
-  Guard guard(Mutex());
-  if (m_callbacks == nullptr) m_callbacks = std::make_unique<std::vector<Callback*>>();
-  m_callbacks->push_back(cb);
-  UpdateCount();
+  State& state = GetState();
+  Guard guard(state.mutex);
+  state.callbacks.push_back(cb);
+  state.UpdateCount();
 }
 
+// The members below have nothing to do on a list that was never used: every entry was added
+// through GetState, so a list without a state has none.
+
 void Tree_NotifyList::Remove(Callback* cb) {
-  Guard guard(Mutex());
-  if (m_callbacks == nullptr) return;
-  auto found = std::find(m_callbacks->begin(), m_callbacks->end(), cb);
-  if (found == m_callbacks->end()) return;
-  m_callbacks->erase(found);
-  UpdateCount();
+  State* const state = LoadState();
+  if (state == nullptr) return;
+  Guard guard(state->mutex);
+  auto found = std::find(state->callbacks.begin(), state->callbacks.end(), cb);
+  if (found == state->callbacks.end()) return;
+  state->callbacks.erase(found);
+  state->UpdateCount();
 }
 
 void Tree_NotifyList::NotifyAll() {
-  Guard guard(Mutex());
+  State* const state = LoadState();
+  if (state == nullptr) return;
+  Guard guard(state->mutex);
   // Indexes, not iterators: a misbehaving callback that changes the list must not leave the
   // walk with a dangling position.
-  if (m_callbacks == nullptr) return;
-  for (std::size_t i = 0; i < m_callbacks->size(); ++i) (*m_callbacks)[i]->Notify();
-  m_callbacks->clear();
-  UpdateCount();
+  for (std::size_t i = 0; i < state->callbacks.size(); ++i) state->callbacks[i]->Notify();
+  state->callbacks.clear();
+  state->UpdateCount();
 }
 
 void Tree_NotifyList::SendMightNeedMove(const Tree_NodePtr& node) {
-  Guard guard(Mutex());
-  if (m_callbacks == nullptr) return;
-  const std::vector<Callback*> snapshot = *m_callbacks;
+  State* const state = LoadState();
+  if (state == nullptr) return;
+  Guard guard(state->mutex);
+  const std::vector<Callback*> snapshot = state->callbacks;
   for (Callback* cb : snapshot) cb->MightNeedMove(node);
 }
 
 void Tree_NotifyList::Lock() {
-  Mutex().acquire();
+  GetState().mutex.acquire();
 }
 
 void Tree_NotifyList::Release() {
-  if (ACE_Recursive_Thread_Mutex* mutex = m_mutex.load(std::memory_order_acquire)) {
-    mutex->release();
-  }
+  if (State* const state = LoadState()) state->mutex.release();
 }
 
 std::size_t Tree_NotifyList::Size() {
-  Guard guard(Mutex());
-  return m_callbacks != nullptr ? m_callbacks->size() : 0;
+  State* const state = LoadState();
+  if (state == nullptr) return 0;
+  Guard guard(state->mutex);
+  return state->callbacks.size();
 }

@@ -1,12 +1,11 @@
-// A node's list of host callbacks, guarded by a re-entrant mutex of its own. The mutex is
-// created on first use, so the many nodes that never get a callback cost no lock.
+// A node's list of host callbacks, guarded by a re-entrant mutex of its own. The mutex and the
+// entries are created on first use, so the many nodes that never get a callback cost one null
+// pointer and no lock.
 // Callbacks belong to the host: the list holds plain pointers and never deletes them.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
-#include <memory>
-#include <vector>
 
 #include "Tree/Tree_NodePtr.h"
 
@@ -55,19 +54,16 @@ class Tree_NotifyList {
 
   // True when the list holds no entry. Reads the count without the mutex: the answer may be
   // outdated by the time the caller acts on it.
-  bool UnprotectedIsEmpty() const noexcept { return m_count.load(std::memory_order_acquire) == 0; }
+  bool UnprotectedIsEmpty() const noexcept;
   // Number of entries, read under the mutex.
   std::size_t Size();
 
  private:
-  // The list's mutex, created on first use.
-  ACE_Recursive_Thread_Mutex& Mutex() const;
-  void UpdateCount() noexcept {
-    m_count.store(m_callbacks != nullptr ? m_callbacks->size() : 0, std::memory_order_release);
-  }
+  struct State;
+  // The list's state, created on first use; null while the list was never used.
+  State& GetState() const;
+  State* LoadState() const noexcept { return m_state.load(std::memory_order_acquire); }
 
-  mutable std::atomic<ACE_Recursive_Thread_Mutex*> m_mutex{nullptr};
-  // Created by the first Add: most nodes never get a callback, and keep the list one word.
-  std::unique_ptr<std::vector<Callback*>> m_callbacks;
-  std::atomic<std::size_t> m_count{0};
+  // One word while unused: a node carries a list whether or not a host ever watches it.
+  mutable std::atomic<State*> m_state{nullptr};
 };

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "tests/test_support.h"
 
@@ -79,6 +81,19 @@ TEST(Handle, AssigningAChildOverItsOnlyParentHandleIsSafe) {
   root = root->GetChildAt(0);
   EXPECT_EQ(nullptr, root->GetParent());  // the old root died and unlinked it
   EXPECT_EQ(root.get(), grandchild->GetParent());
+
+  // A wide parent unlinks every child it dies with, those held elsewhere become roots.
+  Tree_NodePtr wide = MakeBranch("wide");
+  std::vector<Tree_NodePtr> kept;
+  for (int i = 0; i < 40; ++i) {
+    Tree_NodePtr child = AddBranch(wide, RWCString("c" + std::to_string(i)));
+    if (i % 7 == 0 || i == 39) kept.push_back(child);
+  }
+  wide = Tree_NodePtr();
+  for (const Tree_NodePtr& child : kept) {
+    EXPECT_EQ(nullptr, child->GetParent());
+    EXPECT_EQ(child->GetKeyName(), child->GetPath());
+  }
 }
 
 // A node made by `new` shares its allocation with its first family; whichever of the two
