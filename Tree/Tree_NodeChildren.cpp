@@ -1,8 +1,9 @@
 // Children and ancestry: the children vector, insertion, removal, counting and visits.
 // Insert and Remove(int) are the only members that change the shape of a tree.
-#include <absl/container/flat_hash_map.h>
+#include <absl/container/flat_hash_set.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -12,21 +13,46 @@
 
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
-// An open-addressing table: its entries live in one array, so building an index costs no
-// allocation per child. The keys view the key names of the children they point to, which
-// never change while the child is stored, so the index holds no copy of a name.
+// An open-addressing table of 16-byte entries in one array, so building an index costs no
+// allocation per child. An entry holds no name: it points to the stored handle of the first
+// child of its name, whose key name never changes while the child is stored, and keeps that
+// name's hash, so growing the table rehashes without reading a single child.
 struct Tree_NodePtrVec::NameIndex {
-  struct FirstOfName {
-    Tree_NodePtr* handle;
-    int count;
-  };
-  absl::flat_hash_map<std::string_view, FirstOfName> map;
+  struct Entry {
+    static std::uint32_t HashOf(std::string_view name) noexcept {
+      return static_cast<std::uint32_t>(absl::Hash<std::string_view>{}(name));
+    }
+    std::string_view Name() const noexcept { return (*first)->KeyName().view(); }
 
-  // Points the entry at `stored`, re-keyed on its node's name.
-  void SetFirst(decltype(map)::iterator entry, Tree_NodePtr* stored) {
-    const int count = entry->second.count;
-    map.erase(entry);
-    map.emplace(stored->get()->KeyName().view(), FirstOfName{stored, count});
+    // Neither changes the entry's name, so both may change in place.
+    mutable Tree_NodePtr* first;
+    std::uint32_t hash;
+    mutable int count;  // children of the name
+  };
+  // Both accept a plain view too, so a lookup makes no entry.
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(const Entry& entry) const noexcept { return entry.hash; }
+    std::size_t operator()(std::string_view name) const noexcept { return Entry::HashOf(name); }
+  };
+  struct Eq {
+    using is_transparent = void;
+    static std::string_view View(const Entry& entry) noexcept { return entry.Name(); }
+    static std::string_view View(std::string_view name) noexcept { return name; }
+    template <class A, class B>
+    bool operator()(const A& a, const B& b) const noexcept {
+      return View(a) == View(b);
+    }
+  };
+  absl::flat_hash_set<Entry, Hash, Eq> map;
+
+  // Counts the child whose handle is `stored` under its name; returns the name's entry and
+  // whether the child is the first of it.
+  std::pair<decltype(map)::iterator, bool> Add(Tree_NodePtr* stored) {
+    const std::string_view name = (*stored)->KeyName().view();
+    const auto [entry, inserted] = map.insert(Entry{stored, Entry::HashOf(name), 1});
+    if (!inserted) ++entry->count;
+    return {entry, inserted};
   }
 };
 
@@ -99,7 +125,7 @@ Tree_NodePtr* Tree_NodePtrVec::findFirst(std::string_view name) const noexcept {
   if (index == nullptr && entries() > kIndexFrom) index = BuildIndex();
   if (index != nullptr) {
     const auto found = index->map.find(name);
-    return found == index->map.end() ? nullptr : found->second.handle;
+    return found == index->map.end() ? nullptr : found->first;
   }
   for (Tree_NodePtr* stored : m_handles) {
     if ((*stored)->KeyName().view() == name) return stored;
@@ -112,11 +138,7 @@ Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
   try {
     built = std::make_unique<NameIndex>();
     built->map.reserve(m_handles.entries());
-    for (Tree_NodePtr* stored : m_handles) {
-      const auto [entry, inserted] =
-          built->map.try_emplace((*stored)->KeyName().view(), NameIndex::FirstOfName{stored, 1});
-      if (!inserted) ++entry->second.count;
-    }
+    for (Tree_NodePtr* stored : m_handles) built->Add(stored);
   } catch (...) {
     return nullptr;  // lookups scan instead
   }
@@ -138,32 +160,28 @@ void Tree_NodePtrVec::DropIndex() noexcept {
 
 void Tree_NodePtrVec::IndexInserted(NameIndex& index, int i) {
   Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
-  const auto [entry, inserted] =
-      index.map.try_emplace((*stored)->KeyName().view(), NameIndex::FirstOfName{stored, 1});
-  if (inserted) return;
-  ++entry->second.count;
+  const auto [entry, first] = index.Add(stored);
+  if (first) return;
   // The new child is now the first of its name unless the old first lies before slot i.
   if (i == entries() - 1) return;
   const auto begin = m_handles.begin();
-  if (std::find(begin, begin + i, entry->second.handle) == begin + i) {
-    index.SetFirst(entry, stored);
-  }
+  if (std::find(begin, begin + i, entry->first) == begin + i) entry->first = stored;
 }
 
 void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
   Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
   const std::string_view name = (*stored)->KeyName().view();
   const auto entry = index.map.find(name);
-  if (--entry->second.count == 0) {
+  if (--entry->count == 0) {
     index.map.erase(entry);
     return;
   }
-  if (entry->second.handle != stored) return;
+  if (entry->first != stored) return;
   // The first of the name leaves: the next one of that name lies after it.
   const auto next =
       std::find_if(m_handles.begin() + i + 1, m_handles.end(),
                    [name](const Tree_NodePtr* at) { return (*at)->KeyName().view() == name; });
-  index.SetFirst(entry, *next);
+  entry->first = *next;
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
