@@ -150,9 +150,10 @@ Tree_Node::~Tree_Node() {
   if (m_children == nullptr) return;
 
   // Releasing the handles may destroy the children; their vectors join the pending list
-  // instead of being released inside this destructor. A child keeps its parent link until
-  // its vector is taken from the list; nothing reads it in between, as no host code runs
-  // during the destruction.
+  // instead of being released inside this destructor. A grandchild keeps its link to a
+  // destroyed child until that child's vector is taken from the list, whose destructor
+  // unlinks it; nothing reads the link in between, as no host code runs during the
+  // destruction.
   if (t_pending != nullptr) {
     t_pending->push_back(std::move(m_children));
     return;
@@ -161,9 +162,10 @@ Tree_Node::~Tree_Node() {
   t_pending = &pending;
   pending.push_back(std::move(m_children));
   while (!pending.empty()) {
-    std::unique_ptr<Tree_NodePtrVec> children = std::move(pending.back());
+    // Off the list before it is destroyed, at the end of the iteration: its destructor
+    // pushes the vectors of the children it destroys.
+    const std::unique_ptr<Tree_NodePtrVec> children = std::move(pending.back());
     pending.pop_back();
-    children.reset();
   }
   t_pending = nullptr;
 }

@@ -404,7 +404,7 @@ class Tree_Node {
   void UpdateCompletionStatus();
 
   // Destruction reads the fields up to m_notifiers, so they come first: with the family slot
-  // in front, they fill the allocation's first two cache lines.
+  // in front, they take the first 120 bytes of the allocation.
   RWCString m_key_name;
   std::unique_ptr<Tree_Value> m_tree_value;
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
