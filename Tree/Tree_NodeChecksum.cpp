@@ -2,7 +2,9 @@
 // cached in each node. The walk keeps its own stack, so no depth reaches the thread's stack.
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Tree/Tree_Node.h"
@@ -19,6 +21,12 @@ void FoldChecksum(Qor_CRC& crc, unsigned int checksum) {
     letters[count++] = static_cast<unsigned char>('A' + (checksum & 15u));
   }
   crc.AddBytes(letters, count);
+}
+
+// The bytes of `text` before its first NUL byte: what the checksum reads of a name or value.
+std::string_view UpToNul(const RWCString& text) {
+  const std::string_view bytes = text.view();
+  return bytes.substr(0, bytes.find('\0'));
 }
 
 }  // namespace
@@ -59,16 +67,26 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   };
   std::vector<Frame> frames;
   std::vector<Tree_Node*> children;
-  std::string tail;
+  std::string long_tail;  // the tail of a node whose name and value do not fit `short_tail`
 
   // Feeds " name value" and stores the result: name and value end at their first NUL byte,
   // if they hold one. Fed in one piece, the few bytes of a leaf go through eight-byte steps.
   const auto finish = [&](Tree_Node* node, Qor_CRC& crc) {
-    tail.assign(1, ' ');
-    tail.append(node->m_key_name.data());
-    tail.push_back(' ');
-    if (node->m_tree_value != nullptr) tail.append(node->m_tree_value->Value().data());
-    crc.AddBytes(tail.data(), tail.size());
+    const std::string_view name = UpToNul(node->m_key_name);
+    const std::string_view value =
+        node->m_tree_value != nullptr ? UpToNul(node->m_tree_value->Value()) : std::string_view();
+    const std::size_t length = name.size() + value.size() + 2;
+    char short_tail[128];
+    char* tail = short_tail;
+    if (length > sizeof short_tail) {
+      long_tail.resize(length);
+      tail = long_tail.data();
+    }
+    tail[0] = ' ';
+    std::memcpy(tail + 1, name.data(), name.size());
+    tail[name.size() + 1] = ' ';
+    std::memcpy(tail + name.size() + 2, value.data(), value.size());
+    crc.AddBytes(tail, length);
     node->m_checksum = static_cast<unsigned int>(crc.Finish());
     node->m_checksum_valid = true;
   };

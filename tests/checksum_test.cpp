@@ -38,6 +38,15 @@ TEST(Checksum, FoldsChildrenAsHexLettersThenBlankNameBlankValue) {
   AddLeaf(root, "a", "1");
   delete root->SetTreeValue(new Tree_Value("v", 0));
   EXPECT_EQ(Crc(Letters(Crc(" a 1")) + " r v"), root->GetChecksum());
+
+  // A name or value is read up to its first NUL byte, and a long one is read whole.
+  const std::string long_name(200, 'n');
+  const std::string long_value(300, 'v');
+  Tree_NodePtr odd = MakeBranch("o");
+  odd->Add(Tree_NodePtr(new Tree_Node("z", new Tree_Value(RWCString("ab\0cd", 5), 0))));
+  AddLeaf(odd, long_name.c_str(), long_value.c_str());
+  EXPECT_EQ(Crc(Letters(Crc(" z ab")) + Letters(Crc(" " + long_name + " " + long_value)) + " o "),
+            odd->GetChecksum());
 }
 
 TEST(Checksum, IgnoreOrderSortsEveryLevelAndSharesTheCache) {

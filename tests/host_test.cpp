@@ -37,11 +37,12 @@ TEST(HostCrc, StandardCrc32WhicheverWayTheBytesAreFed) {
   Qor_CRC check;
   check.AddString("123456789");
   EXPECT_EQ(0xCBF43926ul, check.Finish());
-  // Every length on both sides of the eight-byte steps and of zlib's bulk path, at every
+  // Every length on both sides of the four- and eight-byte steps and of zlib's bulk path, at every
   // alignment, fed whole, byte by byte, and split in two.
   std::string text;
   for (int i = 0; i < 600; ++i) text.push_back(static_cast<char>((i * 7919) % 251 + 1));
-  for (std::size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 63, 255, 256, 257, 511}) {
+  for (std::size_t length :
+       {0, 1, 3, 4, 5, 7, 8, 9, 11, 12, 13, 15, 16, 17, 63, 255, 256, 257, 511}) {
     for (std::size_t offset = 0; offset < 8; ++offset) {
       const char* data = text.data() + offset;
       const uLong expected =
