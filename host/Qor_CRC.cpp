@@ -19,20 +19,15 @@ void Qor_CRC::AddBytes(const void* bytes, std::size_t length) {
     // and reload it at every step.
     std::uint32_t crc = m_register;
     if constexpr (std::endian::native == std::endian::little) {
-      const auto& t = crc32_slices;
       for (; length >= 8; data += 8, length -= 8) {
-        std::uint32_t low;
-        std::uint32_t high;
-        std::memcpy(&low, data, 4);
-        std::memcpy(&high, data + 4, 4);
-        low ^= crc;
-        crc = t[7][low & 0xFFu] ^ t[6][(low >> 8) & 0xFFu] ^ t[5][(low >> 16) & 0xFFu] ^
-              t[4][low >> 24] ^ t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^
-              t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];
+        std::uint64_t word;
+        std::memcpy(&word, data, 8);
+        crc = EightStep(crc, word);
       }
       // Four of the last seven bytes take one step of four lookups, which shortens the chain
       // of dependent byte steps that ends every short input.
       if (length >= 4) {
+        const auto& t = crc32_slices;
         std::uint32_t word;
         std::memcpy(&word, data, 4);
         word ^= crc;

@@ -47,6 +47,13 @@ TEST(Checksum, FoldsChildrenAsHexLettersThenBlankNameBlankValue) {
   AddLeaf(odd, long_name.c_str(), long_value.c_str());
   EXPECT_EQ(Crc(Letters(Crc(" z ab")) + Letters(Crc(" " + long_name + " " + long_value)) + " o "),
             odd->GetChecksum());
+
+  // A child whose checksum has fewer than eight hexadecimal digits is fed as fewer letters.
+  std::string name = "k";
+  while (Crc(" " + name + " v") >= 0x10000000u) name += 'k';
+  Tree_NodePtr small = MakeBranch("s");
+  AddLeaf(small, name.c_str(), "v");
+  EXPECT_EQ(Crc(Letters(Crc(" " + name + " v")) + " s "), small->GetChecksum());
 }
 
 TEST(Checksum, IgnoreOrderSortsEveryLevelAndSharesTheCache) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -57,6 +58,12 @@ TEST(HostCrc, StandardCrc32WhicheverWayTheBytesAreFed) {
       ASSERT_EQ(expected, whole.Finish()) << length << " at " << offset;
       ASSERT_EQ(expected, bytes.Finish()) << length << " at " << offset;
       ASSERT_EQ(expected, split.Finish()) << length << " at " << offset;
+      if (length != 8) continue;
+      std::uint64_t word = 0;
+      for (int i = 7; i >= 0; --i) word = word << 8 | static_cast<unsigned char>(data[i]);
+      Qor_CRC eight;
+      eight.AddEightBytes(word);
+      ASSERT_EQ(expected, eight.Finish()) << "eight at " << offset;
     }
   }
 }
