@@ -161,11 +161,25 @@ Tree_Node::~Tree_Node() {
   PendingChildren pending;
   t_pending = &pending;
   pending.push_back(std::move(m_children));
-  while (!pending.empty()) {
-    // Off the list before it is destroyed, at the end of the iteration: its destructor
-    // pushes the vectors of the children it destroys.
-    const std::unique_ptr<Tree_NodePtrVec> children = std::move(pending.back());
-    pending.pop_back();
+  // First in, first out, so the vectors to come are known: while one is destroyed, the one
+  // two places on has its slots fetched and the next its first children, whose fetches
+  // would otherwise each wait for the one before.
+  std::size_t next = 0;
+  while (next < pending.size()) {
+    if (next + 4 < pending.size()) __builtin_prefetch(pending[next + 4].get());
+    if (next + 2 < pending.size()) pending[next + 2]->PrefetchSlots();
+    if (next + 1 < pending.size()) pending[next + 1]->PrefetchFirstChildren();
+    {
+      // Out of the list before it is destroyed: its destructor appends the vectors of the
+      // children it destroys.
+      const std::unique_ptr<Tree_NodePtrVec> children = std::move(pending[next++]);
+    }
+    // The emptied front goes once it is the larger part, so the list holds about as many
+    // vectors as wait, not every one the tree had.
+    if (next >= 1024 && next * 2 >= pending.size()) {
+      pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(next));
+      next = 0;
+    }
   }
   t_pending = nullptr;
 }

@@ -34,6 +34,16 @@ class Tree_NodePtrVec {
 
   int entries() const noexcept { return static_cast<int>(m_handles.entries()); }
 
+  // Hints that the vector's slots, then the first children's handles, will be read soon:
+  // a destruction calls the two on the vectors it will destroy next, a few vectors ahead.
+  void PrefetchSlots() const noexcept {
+    if (!m_handles.isEmpty()) __builtin_prefetch(&*m_handles.begin());
+  }
+  void PrefetchFirstChildren() const noexcept {
+    const unsigned count = m_handles.entries() < 4 ? m_handles.entries() : 4;
+    for (unsigned i = 0; i < count; ++i) __builtin_prefetch(m_handles.begin()[i], 1);
+  }
+
   // The handle stored in slot `i`; RWBoundsErr unless 0 <= i < entries().
   Tree_NodePtr& at(int i) { return *m_handles.at(static_cast<unsigned>(i)); }
   const Tree_NodePtr& at(int i) const { return *m_handles.at(static_cast<unsigned>(i)); }

@@ -89,6 +89,11 @@ TEST(Handle, AssigningAChildOverItsOnlyParentHandleIsSafe) {
     Tree_NodePtr child = AddBranch(wide, RWCString("c" + std::to_string(i)));
     if (i % 7 == 0 || i == 39) kept.push_back(child);
   }
+  // So do grandchildren, across more branches than the destruction keeps waiting at once.
+  for (int i = 0; i < 3000; ++i) {
+    Tree_NodePtr leaf = AddLeaf(AddBranch(wide, RWCString("b" + std::to_string(i))), "x", "1");
+    if (i == 0 || i == 1500 || i == 2999) kept.push_back(leaf);
+  }
   wide = Tree_NodePtr();
   for (const Tree_NodePtr& child : kept) {
     EXPECT_EQ(nullptr, child->GetParent());
