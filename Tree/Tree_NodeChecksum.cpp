@@ -86,7 +86,7 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   const auto finish = [&](Tree_Node* node, Qor_CRC& crc) {
     const std::string_view name = UpToNul(node->m_key_name);
     const std::string_view value =
-        node->m_tree_value != nullptr ? UpToNul(node->m_tree_value->Value()) : std::string_view();
+        node->m_tree_value != nullptr ? UpToNul(node->m_tree_value->Value()) : std::string_view("");
     const std::size_t length = name.size() + value.size() + 2;
     char short_tail[128];
     char* tail = short_tail;
