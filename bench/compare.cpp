@@ -2,7 +2,9 @@
 // one process: building by path and by append, random lookups by path, one wide node, deep
 // copy, destruction, heap bytes and live allocations per node, and pruning. Each timed figure
 // is the minimum of three runs. Prints one table: workload, the three figures, and ours over
-// the best peer (a ratio below 1 means this library is faster or leaner).
+// the best peer (a ratio below 1 means this library is faster or leaner). Then what bounds
+// some rows: malloc alone on a tree's pattern of blocks, and the destructions with free()
+// put off.
 //
 // Heap use is counted by the replaced global operator new below, which sums the usable size
 // of every live block; it is part of this binary only.
