@@ -161,9 +161,10 @@ Tree_Node::~Tree_Node() {
   PendingChildren pending;
   t_pending = &pending;
   pending.push_back(std::move(m_children));
-  // First in, first out, so the vectors to come are known: while one is destroyed, the one
-  // two places on has its slots fetched and the next its first children, whose fetches
-  // would otherwise each wait for the one before.
+  // First in, first out, so the vectors to come are known. While one is destroyed, the
+  // vector four places on is fetched, the one two places on has its slots fetched and the
+  // next has its first children fetched: otherwise each of these would wait for the one
+  // before it, at every node of a narrow tree.
   std::size_t next = 0;
   while (next < pending.size()) {
     if (next + 4 < pending.size()) __builtin_prefetch(pending[next + 4].get());
