@@ -289,26 +289,16 @@ double TimeBuild(Build build) {
   });
 }
 
+// Destruction alone: the tree is built before the clock starts. With `put_off_free`, every
+// free() waits until the clock has stopped, which times the destructors without the allocator.
 template <class Build>
-double TimeDestroy(Build build) {
-  return MinOf([&] {
-    auto tree = std::make_unique<decltype(build())>(build());
-    const auto start = Clock::now();
-    tree.reset();
-    return Seconds(start);
-  });
-}
-
-// The same destruction with every free() put off until the clock has stopped: what the
-// destructors cost without the allocator.
-template <class Build>
-double TimeDestroyWithoutFree(Build build) {
+double TimeDestroy(Build build, bool put_off_free = false) {
   std::vector<void*> put_off;
-  put_off.resize(4'000'000);  // its pages are touched now, not while the clock runs
+  if (put_off_free) put_off.resize(4'000'000);  // its pages are touched now, not while timed
   return MinOf([&] {
     auto tree = std::make_unique<decltype(build())>(build());
     put_off.clear();
-    g_put_off = &put_off;
+    g_put_off = put_off_free ? &put_off : nullptr;
     const auto start = Clock::now();
     tree.reset();
     const double seconds = Seconds(start);
@@ -713,11 +703,11 @@ int main() {
   std::printf("\nDestruction with every free() put off until the clock has stopped:\n\n");
   PrintHeader();
   PrintRow("destroy 1,000 x 1,000 without free()", "ms", 1e3,
-           Triple{TimeDestroyWithoutFree(OursByAppend), TimeDestroyWithoutFree(BoostByAppend),
-                  TimeDestroyWithoutFree(JsonByAppend)});
+           Triple{TimeDestroy(OursByAppend, true), TimeDestroy(BoostByAppend, true),
+                  TimeDestroy(JsonByAppend, true)});
   PrintRow("destroy fan-out without free()", "ms", 1e3,
-           Triple{TimeDestroyWithoutFree(OursFanOut), TimeDestroyWithoutFree(BoostFanOut),
-                  TimeDestroyWithoutFree(JsonFanOut)});
+           Triple{TimeDestroy(OursFanOut, true), TimeDestroy(BoostFanOut, true),
+                  TimeDestroy(JsonFanOut, true)});
   std::printf("\n(sink %zu)\n", g_sink % 10);
   return 0;
 }
