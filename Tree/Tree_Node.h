@@ -24,6 +24,7 @@
 #include "Tree/String_Arr.h"
 #include "Tree/Tree_IdNodeInfo.h"
 #include "Tree/Tree_NodeInfo.h"
+#include "Tree/Tree_NodeKind.h"
 #include "Tree/Tree_NodePtr.h"
 #include "Tree/Tree_NodePtrVec.h"
 #include "Tree/Tree_NotifyList.h"
@@ -120,6 +121,10 @@ class Tree_Node {
   void SetId(int id) { m_id = id; }
   bool GetMark() const { return m_mark; }
   void SetMark(bool mark) { m_mark = mark; }
+  // The document type this node stands for (see Tree_NodeKind.h); untyped unless a reader or
+  // the host sets it. Copies of the node carry it; nothing else in the library reads it.
+  Tree_NodeKind GetKind() const { return m_kind; }
+  void SetKind(Tree_NodeKind kind) { m_kind = kind; }
 
   // ---- Children and ancestry -------------------------------------------------------------
 
@@ -426,4 +431,5 @@ class Tree_Node {
   bool m_mark = false;
   // Made by operator new, so a family slot precedes the node in its allocation.
   bool m_in_block = false;
+  Tree_NodeKind m_kind = Tree_NodeKind::kUntyped;
 };

@@ -27,12 +27,18 @@ Tree_NodePtr NewLeaf(const RWCString& name, const RWCString& text, int is_change
   return leaf;
 }
 
-// A childless copy of `source` with fresh bookkeeping: a leaf keeps its value text and change
-// flag; a branch is copied without the value that may have been set on it.
+// A childless copy of `source` with fresh bookkeeping and its kind: a leaf keeps its value
+// text and change flag; a branch is copied without the value that may have been set on it.
 Tree_NodePtr CopyOfNode(const Tree_Node& source) {
-  if (source.IsLeaf() == 0) return NewBranch(source.KeyName());
-  const Tree_Value& value = *source.GetTreeValue();  // a leaf always holds one
-  return NewLeaf(source.KeyName(), value.Value(), value.IsChange());
+  Tree_NodePtr copy;
+  if (source.IsLeaf() == 0) {
+    copy = NewBranch(source.KeyName());
+  } else {
+    const Tree_Value& value = *source.GetTreeValue();  // a leaf always holds one
+    copy = NewLeaf(source.KeyName(), value.Value(), value.IsChange());
+  }
+  copy->SetKind(source.GetKind());
+  return copy;
 }
 
 // Merges the first input into a private copy of the second, in place, level by level, on a
@@ -250,7 +256,10 @@ Tree_NodePtr Tree_Node::GetChangesTreeNode(const Tree_NodePtr& node) {
     int next_child;
   };
   const auto append = [](Frame& frame, const Tree_NodePtr& child) {
-    if (frame.changes.get() == nullptr) frame.changes = NewBranch(frame.source->KeyName());
+    if (frame.changes.get() == nullptr) {
+      frame.changes = NewBranch(frame.source->KeyName());
+      frame.changes->SetKind(frame.source->GetKind());
+    }
     frame.changes->Insert(child, frame.changes->GetChildCount());
   };
   std::vector<Frame> frames;
@@ -262,7 +271,9 @@ Tree_NodePtr Tree_Node::GetChangesTreeNode(const Tree_NodePtr& node) {
       if (child.m_allows_children != 0) {
         frames.push_back(Frame{&child, Tree_NodePtr(), 0});
       } else if (child.m_tree_value->IsChange() != 0) {
-        append(top, NewLeaf(child.m_key_name, child.m_tree_value->Value(), 1));
+        Tree_NodePtr leaf = NewLeaf(child.m_key_name, child.m_tree_value->Value(), 1);
+        leaf->SetKind(child.m_kind);
+        append(top, leaf);
       }
       continue;
     }

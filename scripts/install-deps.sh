@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config git
   clang libclang-rt-14-dev clang-format
-  libace-dev zlib1g-dev libabsl-dev
+  libace-dev zlib1g-dev libabsl-dev libssl-dev libmimalloc-dev
   libgtest-dev libbenchmark-dev libboost-dev libsimdjson-dev
   nlohmann-json3-dev libcli11-dev
   zookeeper libzookeeper-mt-dev

@@ -61,3 +61,35 @@ TEST(TreeAlgebra, DeepChainsWithoutRecursion) {
   first_dump.push_back("1 unchanged=0/0");
   EXPECT_EQ(first_dump, Dump(first));
 }
+
+TEST(TreeAlgebra, KindsTravelWithEveryCopyAndNeverReachTheChecksum) {
+  // r(object): [port=8080(number, changed), ver=1.0(string), list(array): [0=x(string)]].
+  const Tree_NodePtr r = MakeBranch("r");
+  r->SetKind(Tree_NodeKind::kObject);
+  const Tree_NodePtr port = AddLeaf(r, "port", "8080", 1);
+  port->SetKind(Tree_NodeKind::kNumber);
+  AddLeaf(r, "ver", "1.0")->SetKind(Tree_NodeKind::kString);
+  const Tree_NodePtr list = AddBranch(r, "list");
+  list->SetKind(Tree_NodeKind::kArray);
+  AddLeaf(list, "0", "x", 1)->SetKind(Tree_NodeKind::kString);
+  const auto kinds = [](const Tree_NodePtr& top) {
+    std::vector<Tree_NodeKind> found;
+    top->ExecuteOnEntireSubtree([&](Tree_Node* node) { found.push_back(node->GetKind()); });
+    return found;
+  };
+  const std::vector<Tree_NodeKind> all = kinds(r);
+
+  EXPECT_EQ(all, kinds(r->DuplicateFromHereDown(true)));
+  EXPECT_EQ(all, kinds(Tree_Node::Merge(r, r)));
+  EXPECT_EQ(all, kinds(Tree_Node::MergeOneLevel(r, r)));
+  // The change tree holds port and list\0 with the kinds of their sources and parents.
+  EXPECT_EQ((std::vector<Tree_NodeKind>{Tree_NodeKind::kObject, Tree_NodeKind::kNumber,
+                                        Tree_NodeKind::kArray, Tree_NodeKind::kString}),
+            kinds(Tree_Node::GetChangesTreeNode(r)));
+  // A new value keeps the node's kind; the kind takes no part in the checksum.
+  port->GetTreeValue()->SetValue("9999");
+  EXPECT_EQ(Tree_NodeKind::kNumber, port->GetKind());
+  const Tree_NodePtr untyped = r->DuplicateFromHereDown(true);
+  untyped->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetKind(Tree_NodeKind::kUntyped); });
+  EXPECT_EQ(r->GetChecksum(), untyped->GetChecksum());
+}

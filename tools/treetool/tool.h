@@ -11,9 +11,34 @@
 
 #include "Tree/Tree_Node.h"
 #include "formats/Tree_FormatIo.h"
+#include "formats/Tree_Status.h"
 
-// Exit statuses: 0 success, 1 bad input (or, for diff, a difference), 2 wrong usage.
-enum ExitStatus { kExitOk = 0, kExitBadInput = 1, kExitUsage = 2 };
+// Exit statuses: 0 success, 1 bad input (or, for diff, a difference), 2 wrong usage, 3 a
+// server that cannot be reached, 4 refused by permissions, 5 another writer won.
+enum ExitStatus {
+  kExitOk = 0,
+  kExitBadInput = 1,
+  kExitUsage = 2,
+  kExitUnavailable = 3,
+  kExitDenied = 4,
+  kExitConflict = 5,
+};
+
+// The exit status for a failure of `code`: every code not named above is bad input.
+constexpr int ExitStatusFor(Tree_StatusCode code) {
+  switch (code) {
+    case Tree_StatusCode::kOk:
+      return kExitOk;
+    case Tree_StatusCode::kUnavailable:
+      return kExitUnavailable;
+    case Tree_StatusCode::kDenied:
+      return kExitDenied;
+    case Tree_StatusCode::kConflict:
+      return kExitConflict;
+    default:
+      return kExitBadInput;
+  }
+}
 
 // Ends a subcommand: main prints the message on standard error and exits with `status`.
 class ToolFailure : public std::runtime_error {
