@@ -88,9 +88,9 @@ struct EntryView {
   bool leaf = false;
   Tree_NodeKind kind = Tree_NodeKind::kUntyped;
   std::int32_t change = 0;
-  std::string_view whole;     // the entry's encoded bytes, length prefix included
-  std::size_t items_at = 0;   // offset of its children (a count, then items) in the reader
-  std::string_view items;     // the children's bytes, empty for a leaf
+  std::string_view whole;    // the entry's encoded bytes, length prefix included
+  std::size_t items_at = 0;  // offset of its children (a count, then items) in the reader
+  std::string_view items;    // the children's bytes, empty for a leaf
 };
 
 struct RefView {
@@ -110,11 +110,11 @@ bool ReadRef(ByteReader& reader, RefView& ref);
 
 // What validation of a chunk learns.
 struct ChunkSummary {
-  std::uint64_t siblings = 0;             // top-level entries
-  std::uint64_t nodes = 0;                // nodes below, references counted as they declare
-  std::uint64_t item_bytes = 0;           // the chunk's size less its magic and count
-  std::vector<std::string_view> names;    // the top-level entries' names
-  std::vector<RefView> refs;              // every reference, in order
+  std::uint64_t siblings = 0;           // top-level entries
+  std::uint64_t nodes = 0;              // nodes below, references counted as they declare
+  std::uint64_t item_bytes = 0;         // the chunk's size less its magic and count
+  std::vector<std::string_view> names;  // the top-level entries' names
+  std::vector<RefView> refs;            // every reference, in order
 };
 
 // Checks that `bytes` are exactly one chunk of format version 2. Returns kCorrupt with a

@@ -172,7 +172,8 @@ void CutChildren(Model& model, int node_index, std::size_t target, CutResult& re
     }
     ref.has_names = name_bytes <= kMaxListedNameBytes;
     if (ref.has_names) {
-      for (const int entry : run) ref.names.push_back(model.nodes[static_cast<std::size_t>(entry)].name);
+      for (const int entry : run)
+        ref.names.push_back(model.nodes[static_cast<std::size_t>(entry)].name);
     }
     result.chunks.push_back(WriteChunk(model, run));
     ref.id = result.chunks.back().id;

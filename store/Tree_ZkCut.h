@@ -85,7 +85,6 @@ void ModelFromTree(Tree_Node* tree, Model& model);
 // Cuts `model` into chunks of about `target_bytes`, none larger than `limit_bytes`. Fails with
 // kTooLarge, naming the node, when one node's entry alone (its value, or its run references)
 // exceeds the limit.
-Tree_Status Cut(Model& model, std::size_t target_bytes, std::size_t limit_bytes,
-                CutResult& result);
+Tree_Status Cut(Model& model, std::size_t target_bytes, std::size_t limit_bytes, CutResult& result);
 
 }  // namespace tree_zk

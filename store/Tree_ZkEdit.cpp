@@ -124,7 +124,8 @@ Tree_Status Follow(Session& session, const std::string& znode,
         continue;
       }
       const ModelRef ref = view.model.refs[item.ref];
-      if (ref.has_names && std::find(ref.names.begin(), ref.names.end(), element) == ref.names.end()) {
+      if (ref.has_names &&
+          std::find(ref.names.begin(), ref.names.end(), element) == ref.names.end()) {
         continue;
       }
       if (Tree_Status fetched = FetchChunks(session, znode, {ref.id}, cache, retry); !fetched) {
@@ -138,9 +139,9 @@ Tree_Status Follow(Session& session, const std::string& znode,
       declared.has_names = ref.has_names;
       declared.names = ref.names;
       if (!RefMatches(declared, chunk->summary)) {
-        return Tree_Status(Tree_StatusCode::kCorrupt,
-                           "chunk " + ChunkName(ref.id) + " of " + znode +
-                               " does not match the reference to it");
+        return Tree_Status(
+            Tree_StatusCode::kCorrupt,
+            "chunk " + ChunkName(ref.id) + " of " + znode + " does not match the reference to it");
       }
       view.read.insert(ref.id);
       const std::vector<int> tops = Decode(*chunk, view.model);
@@ -204,7 +205,8 @@ Tree_Status Commit(Session& session, const std::string& znode, EditView& view, b
   next.node_count = result.node_count;
   next.recent.push_back({view.pointer.root, NowMs()});
   for (const Pointer::Recent& recent : view.pointer.recent) {
-    if (next.recent.size() < kMaxRecentRoots && recent.root != next.root) next.recent.push_back(recent);
+    if (next.recent.size() < kMaxRecentRoots && recent.root != next.root)
+      next.recent.push_back(recent);
   }
   const std::string data = EncodePointer(next);
   std::vector<zoo_op_t> ops(1);

@@ -29,7 +29,8 @@ Pointer NextPointer(bool had_tree, const Pointer& old, const ChunkId& root,
   if (had_tree) {
     next.recent.push_back({old.root, NowMs()});
     for (const Pointer::Recent& recent : old.recent) {
-      if (next.recent.size() < kMaxRecentRoots && recent.root != root) next.recent.push_back(recent);
+      if (next.recent.size() < kMaxRecentRoots && recent.root != root)
+        next.recent.push_back(recent);
     }
   }
   return next;
@@ -73,10 +74,9 @@ Tree_Status PushOn(Session& session, const Tree_NodePtr& tree, const std::string
   if (!state.cut) {
     Model model;
     ModelFromTree(tree.get(), model);
-    const std::size_t limit =
-        options.max_request_bytes - std::min(options.max_request_bytes, znode.size() + kRequestOverhead);
-    Tree_Status cut =
-        Cut(model, std::min(options.chunk_bytes, limit), limit, state.chunks);
+    const std::size_t limit = options.max_request_bytes -
+                              std::min(options.max_request_bytes, znode.size() + kRequestOverhead);
+    Tree_Status cut = Cut(model, std::min(options.chunk_bytes, limit), limit, state.chunks);
     if (!cut) {
       return Tree_Status(cut.Code(), cut.Message() + "; nothing was written to " + znode);
     }
@@ -171,7 +171,8 @@ Tree_Status CollectOn(Session& session, const std::string& znode, ChunkCache& ca
   bool has_tree = false;
   Pointer pointer;
   struct Stat stat {};
-  if (Tree_Status read = ReadPointer(session, znode, false, has_tree, pointer, stat, retry); !read) {
+  if (Tree_Status read = ReadPointer(session, znode, false, has_tree, pointer, stat, retry);
+      !read) {
     return read;
   }
   if (!has_tree) return Tree_Status::Ok();

@@ -25,8 +25,9 @@ void ChunkCache::KeepOnly(const std::vector<ChunkId>& roots) {
 Tree_Status CheckZnode(const std::string& znode) {
   if (znode.size() < 2 || znode[0] != '/' || znode.back() == '/' ||
       znode.find("//") != std::string::npos) {
-    return Tree_Status(Tree_StatusCode::kInvalidInput,
-                       "invalid znode path '" + znode + "': it must start with '/' and name a znode");
+    return Tree_Status(
+        Tree_StatusCode::kInvalidInput,
+        "invalid znode path '" + znode + "': it must start with '/' and name a znode");
   }
   return Tree_Status::Ok();
 }
@@ -81,8 +82,8 @@ Tree_Status Admit(const std::string& znode, const ChunkId& id, std::string bytes
 
 }  // namespace
 
-Tree_Status FetchChunks(Session& session, const std::string& znode,
-                        const std::vector<ChunkId>& ids, ChunkCache& cache, bool& retry) {
+Tree_Status FetchChunks(Session& session, const std::string& znode, const std::vector<ChunkId>& ids,
+                        ChunkCache& cache, bool& retry) {
   std::deque<Request> queue;
   std::vector<ChunkId> asked;
   for (const ChunkId& id : ids) {
@@ -138,9 +139,8 @@ Tree_Status FetchReachable(Session& session, const std::string& znode, const Chu
       for (const RefView& ref : cache.Find(id)->summary.refs) {
         if (!RefMatches(ref, cache.Find(ref.id)->summary)) {
           return Tree_Status(Tree_StatusCode::kCorrupt,
-                             "chunk " + ChunkName(id) + " of " + znode +
-                                 " refers to chunk " + ChunkName(ref.id) +
-                                 " with counts or names it does not have");
+                             "chunk " + ChunkName(id) + " of " + znode + " refers to chunk " +
+                                 ChunkName(ref.id) + " with counts or names it does not have");
         }
       }
     }
@@ -201,10 +201,10 @@ Tree_Status RootEntry(const ChunkCache& cache, const ChunkId& root, EntryView& e
 
 Tree_Status BuildEntry(const ChunkCache& cache, const EntryView& top, Tree_NodePtr& tree) {
   const auto make = [](const EntryView& entry) {
-    Tree_NodePtr node(entry.leaf ? new Tree_Node(std::string(entry.name),
-                                                 new Tree_Value(std::string(entry.value),
-                                                                entry.change))
-                                 : new Tree_Node(std::string(entry.name)));
+    Tree_NodePtr node(entry.leaf
+                          ? new Tree_Node(std::string(entry.name),
+                                          new Tree_Value(std::string(entry.value), entry.change))
+                          : new Tree_Node(std::string(entry.name)));
     if (!entry.leaf && entry.has_value) {
       delete node->SetTreeValue(new Tree_Value(std::string(entry.value), entry.change));
     }

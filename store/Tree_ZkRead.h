@@ -62,8 +62,8 @@ Tree_Status ReadPointer(Session& session, const std::string& znode, bool watch, 
 Tree_Status FetchReachable(Session& session, const std::string& znode, const ChunkId& root,
                            ChunkCache& cache, bool& retry);
 // Reads the chunks `ids` (those not in `cache`) without descending.
-Tree_Status FetchChunks(Session& session, const std::string& znode,
-                        const std::vector<ChunkId>& ids, ChunkCache& cache, bool& retry);
+Tree_Status FetchChunks(Session& session, const std::string& znode, const std::vector<ChunkId>& ids,
+                        ChunkCache& cache, bool& retry);
 
 // Builds the subtree of the entry that starts at `entry.whole` (references resolved through
 // `cache`, which must hold them) as new unprotected nodes with change flags as stored. Uses an

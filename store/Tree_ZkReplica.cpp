@@ -12,7 +12,6 @@
 
 namespace {
 
-
 bool SameValue(const Tree_Value* a, const Tree_Value* b) {
   if (a == nullptr || b == nullptr) return a == b;
   return a->Value().str() == b->Value().str();

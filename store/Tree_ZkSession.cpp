@@ -65,9 +65,9 @@ Tree_Status Session::Open() {
   m_zh = zookeeper_init2(m_options.connect.c_str(), &Session::Watcher, std::max(timeout_ms, 2000),
                          nullptr, this, 0, [](const char* message) { Log(7, __LINE__, message); });
   if (m_zh == nullptr) {
-    return Tree_Status(Tree_StatusCode::kInvalidInput, "cannot use ZooKeeper address '" +
-                                                           m_options.connect + "': " +
-                                                           std::string(std::strerror(errno)));
+    return Tree_Status(Tree_StatusCode::kInvalidInput,
+                       "cannot use ZooKeeper address '" + m_options.connect +
+                           "': " + std::string(std::strerror(errno)));
   }
   // By default the client resolves the addresses again on every pass of its I/O loop, one
   // name lookup per request; resolving only when a connection is lost keeps pipelines fast.
@@ -82,8 +82,8 @@ Tree_Status Session::Open() {
       lock.unlock();
       Close();
       return Tree_Status(Tree_StatusCode::kUnavailable, "cannot reach ZooKeeper at " +
-                                                           m_options.connect + " within " +
-                                                           std::to_string(timeout_ms) + " ms");
+                                                            m_options.connect + " within " +
+                                                            std::to_string(timeout_ms) + " ms");
     }
   }
   m_acl_entries.clear();
@@ -155,13 +155,11 @@ Tree_Status Session::EnsureOpen() {
     // A session that lost its connection reconnects by itself (to another server of an
     // ensemble): wait for that before giving up the session.
     std::unique_lock<std::mutex> lock(m_mutex);
-    const bool settled =
-        m_changed.wait_for(lock, std::chrono::milliseconds(std::max(m_options.timeout_ms, 1)),
-                           [this] {
-                             return m_state == ZOO_CONNECTED_STATE ||
-                                    m_state == ZOO_EXPIRED_SESSION_STATE ||
-                                    m_state == ZOO_AUTH_FAILED_STATE;
-                           });
+    const bool settled = m_changed.wait_for(
+        lock, std::chrono::milliseconds(std::max(m_options.timeout_ms, 1)), [this] {
+          return m_state == ZOO_CONNECTED_STATE || m_state == ZOO_EXPIRED_SESSION_STATE ||
+                 m_state == ZOO_AUTH_FAILED_STATE;
+        });
     if (settled && m_state == ZOO_CONNECTED_STATE) return Tree_Status::Ok();
   }
   return Open();
@@ -208,9 +206,9 @@ int Session::Get(const std::string& path, bool watch, std::string& data, struct 
   CountRequests(1);
   data.assign(std::max<std::size_t>(m_options.max_request_bytes, 1024), '\0');
   int length = static_cast<int>(data.size());
-  const int rc = watch ? zoo_wget(m_zh, path.c_str(), &Session::Watcher, this, data.data(),
-                                  &length, &stat)
-                       : zoo_get(m_zh, path.c_str(), 0, data.data(), &length, &stat);
+  const int rc =
+      watch ? zoo_wget(m_zh, path.c_str(), &Session::Watcher, this, data.data(), &length, &stat)
+            : zoo_get(m_zh, path.c_str(), 0, data.data(), &length, &stat);
   data.resize(rc == ZOK && length > 0 ? static_cast<std::size_t>(length) : 0);
   return rc;
 }
@@ -223,8 +221,8 @@ int Session::Exists(const std::string& path, bool watch, struct Stat& stat) {
 
 int Session::Create(const std::string& path, const std::string& data, struct ACL_vector* acl) {
   CountRequests(1);
-  return zoo_create(m_zh, path.c_str(), data.data(), static_cast<int>(data.size()), acl, 0,
-                    nullptr, 0);
+  return zoo_create(m_zh, path.c_str(), data.data(), static_cast<int>(data.size()), acl, 0, nullptr,
+                    0);
 }
 
 int Session::Children(const std::string& path, std::vector<std::string>& names) {
@@ -328,9 +326,9 @@ int RunPipeline(Session& session, std::deque<Request>& queue,
           issued = zoo_aget(zh, request.path.c_str(), 0, OnData, ticket);
           break;
         case Request::Kind::kCreate:
-          issued = zoo_acreate(zh, request.path.c_str(), request.data.data(),
-                               static_cast<int>(request.data.size()), request.acl, 0, OnString,
-                               ticket);
+          issued =
+              zoo_acreate(zh, request.path.c_str(), request.data.data(),
+                          static_cast<int>(request.data.size()), request.acl, 0, OnString, ticket);
           break;
         case Request::Kind::kDelete:
           issued = zoo_adelete(zh, request.path.c_str(), request.version, OnVoid, ticket);

@@ -84,10 +84,10 @@ struct Request {
   enum class Kind { kGet, kCreate, kDelete };
   Kind kind = Kind::kGet;
   std::string path;
-  std::string data;            // kCreate
+  std::string data;                  // kCreate
   struct ACL_vector* acl = nullptr;  // kCreate
-  int version = -1;            // kDelete
-  std::uint64_t tag = 0;       // the caller's, handed back with the reply
+  int version = -1;                  // kDelete
+  std::uint64_t tag = 0;             // the caller's, handed back with the reply
 };
 
 struct Reply {

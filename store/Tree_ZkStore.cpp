@@ -38,7 +38,8 @@ std::uint64_t Tree_ZkStore::RequestCount() const {
 Tree_Status Tree_ZkStore::Push(const Tree_NodePtr& tree, const std::string& znode) {
   Tree_Status valid = tree_zk::CheckZnode(znode);
   if (valid && tree.get() == nullptr) {
-    valid = Tree_Status(Tree_StatusCode::kInvalidInput, "nothing to push to " + znode + ": no tree");
+    valid =
+        Tree_Status(Tree_StatusCode::kInvalidInput, "nothing to push to " + znode + ": no tree");
   }
   if (!valid) {
     tree_zk::Log(3, __LINE__, valid.Message());
