@@ -52,12 +52,6 @@ Tree_NodePtr LoadTree(const std::string& file) {
   return tree;
 }
 
-Tree_NodePtr FindNode(const Tree_NodePtr& root, const std::string& file, const std::string& path) {
-  Tree_NodePtr node = path.empty() ? root : root->GetRelativeNode(RWCString(path), root);
-  if (node == nullptr) throw ToolFailure(kExitBadInput, file + ": no node at \"" + path + "\"");
-  return node;
-}
-
 void WriteTree(const Tree_NodePtr& tree, const std::string& out) {
   std::optional<Tree_Format> format = NamedFormat(Options().to);
   if (!format && !out.empty() && out != "-") format = Tree_FormatIo::FormatFromPath(out);
