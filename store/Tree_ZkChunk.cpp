@@ -229,6 +229,7 @@ bool RefMatches(const RefView& ref, const ChunkSummary& summary) {
     return false;
   }
   if (!ref.has_names) return true;
+  if (ref.names.size() < summary.names.size()) return false;
   for (std::size_t i = 0; i < summary.names.size(); ++i) {
     if (ref.names[i] != summary.names[i]) return false;
   }

@@ -80,14 +80,18 @@ struct ByteReader {
   bool AtEnd() const { return offset == bytes.size(); }
 };
 
-// One entry's fields as the decoder sees them; views point into the chunk's bytes.
-struct EntryView {
+// What an entry says of its own node; the views point into bytes someone else owns.
+struct NodeFields {
   std::string_view name;
   std::string_view value;
   bool has_value = false;
   bool leaf = false;
   Tree_NodeKind kind = Tree_NodeKind::kUntyped;
   std::int32_t change = 0;
+};
+
+// One entry as the decoder sees it; views point into the chunk's bytes.
+struct EntryView : NodeFields {
   std::string_view whole;    // the entry's encoded bytes, length prefix included
   std::size_t items_at = 0;  // offset of its children (a count, then items) in the reader
   std::string_view items;    // the children's bytes, empty for a leaf

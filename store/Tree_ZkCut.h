@@ -30,13 +30,7 @@ struct ModelItem {
   int ref = -1;   // index in Model::refs
 };
 
-struct ModelNode {
-  std::string_view name;
-  std::string_view value;
-  bool has_value = false;
-  bool leaf = false;
-  Tree_NodeKind kind = Tree_NodeKind::kUntyped;
-  std::int32_t change = 0;
+struct ModelNode : NodeFields {
   std::vector<ModelItem> items;
   // Filled in by the cut.
   std::size_t body_size = 0;
@@ -44,13 +38,7 @@ struct ModelNode {
   std::uint64_t node_count = 0;
 };
 
-struct ModelRef {
-  ChunkId id{};
-  std::uint64_t siblings = 0;
-  std::uint64_t nodes = 0;
-  std::uint64_t bytes = 0;
-  bool has_names = false;
-  std::vector<std::string_view> names;
+struct ModelRef : RefView {
   int chunk = -1;  // a run made by the cut: index in CutResult::chunks, id set once written
 };
 

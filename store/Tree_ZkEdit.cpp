@@ -132,13 +132,7 @@ Tree_Status Follow(Session& session, const std::string& znode,
         return fetched;
       }
       const ChunkCache::Entry* chunk = cache.Find(ref.id);
-      RefView declared;
-      declared.siblings = ref.siblings;
-      declared.nodes = ref.nodes;
-      declared.bytes = ref.bytes;
-      declared.has_names = ref.has_names;
-      declared.names = ref.names;
-      if (!RefMatches(declared, chunk->summary)) {
+      if (!RefMatches(ref, chunk->summary)) {
         return Tree_Status(
             Tree_StatusCode::kCorrupt,
             "chunk " + ChunkName(ref.id) + " of " + znode + " does not match the reference to it");
