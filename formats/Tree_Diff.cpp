@@ -36,7 +36,8 @@ std::uint64_t HashBytes(std::uint64_t h, std::string_view bytes) {
 }
 
 std::uint64_t OwnHash(const Tree_Node& node) {
-  std::uint64_t h = HashBytes(static_cast<std::uint64_t>(node.GetKind()) + 1, node.KeyName().view());
+  const auto kind = static_cast<std::uint64_t>(Tree_JsonMapping::ExportKind(node));
+  std::uint64_t h = HashBytes(kind + 1, node.KeyName().view());
   const Tree_Value* value = node.TreeValue();
   return value == nullptr ? Mix(h) : HashBytes(h + 7, value->Value().view());
 }
@@ -151,8 +152,10 @@ class Differ {
       const Tree_Node& y = *pair.b.node;
       const std::optional<std::string_view> before = ValueOf(x);
       const std::optional<std::string_view> after = ValueOf(y);
-      if (before != after || x.GetKind() != y.GetKind()) {
-        Tree_Diff::AppendChangeLine(pair.path, before, x.GetKind(), after, y.GetKind(), out);
+      const Tree_NodeKind x_kind = Tree_JsonMapping::ExportKind(x);
+      const Tree_NodeKind y_kind = Tree_JsonMapping::ExportKind(y);
+      if (before != after || x_kind != y_kind) {
+        Tree_Diff::AppendChangeLine(pair.path, before, x_kind, after, y_kind, out);
       }
       MatchChildren(pair, pending, out);
     }
