@@ -169,7 +169,8 @@ class OutputFile {
   bool Commit(Tree_FormatError* error) {
     if (m_direct) {
       const int fd = std::exchange(m_fd, -1);
-      if (fd != STDOUT_FILENO && ::close(fd) != 0) return SystemFailure(error, m_path, "cannot write");
+      if (fd != STDOUT_FILENO && ::close(fd) != 0)
+        return SystemFailure(error, m_path, "cannot write");
       return true;
     }
     if (::fsync(m_fd) != 0) return SystemFailure(error, m_path, "cannot write");
@@ -225,6 +226,36 @@ class OutputFile {
   bool m_existing = false;
   struct stat m_info {};
 };
+
+Tree_NodePtr ReadInput(Tree_ByteInput& input, Tree_Format format, const Tree_ReadOptions& options,
+                       Tree_FormatError* error) {
+  if (format == Tree_Format::kJson) {
+    Tree_JsonReadOptions json;
+    json.root_name = options.root_name;
+    json.exact = options.exact;
+    json.progress = options.progress;
+    return Tree_ReadJson(input, json, error);
+  }
+  Tree_TextReadOptions text;
+  text.progress = options.progress;
+  return Tree_ReadText(input, text, error);
+}
+
+// Writes into a string or a stream: the two overloads of each writer.
+template <class Out>
+bool WriteTo(const Tree_NodePtr& tree, Tree_Format format, Out& out,
+             const Tree_WriteOptions& options, Tree_FormatError* error) {
+  if (format == Tree_Format::kJson) {
+    Tree_JsonWriteOptions json;
+    json.exact = options.exact;
+    json.compact = options.compact;
+    json.max_indent_bytes = options.max_indent_bytes;
+    return Tree_Json::Write(tree, out, json, error);
+  }
+  Tree_TextWriteOptions text;
+  text.max_indent_bytes = options.max_indent_bytes;
+  return Tree_Text::Write(tree, out, text, error);
+}
 
 }  // namespace
 
@@ -311,22 +342,14 @@ bool Tree_FormatIo::WriteBytes(const std::string& path, std::string_view bytes,
       error);
 }
 
-bool Tree_FormatIo::WriteFile(const Tree_NodePtr& tree, Tree_Format format,
-                              const std::string& path, const Tree_WriteOptions& options,
-                              Tree_FormatError* error) {
+bool Tree_FormatIo::WriteFile(const Tree_NodePtr& tree, Tree_Format format, const std::string& path,
+                              const Tree_WriteOptions& options, Tree_FormatError* error) {
   return WriteStream(
       path,
       [&](std::ostream& out, Tree_FormatError* failure) {
-        if (format == Tree_Format::kJson) {
-          Tree_JsonWriteOptions json;
-          json.exact = options.exact;
-          json.compact = options.compact;
-          json.max_indent_bytes = options.max_indent_bytes;
-          return Tree_Json::Write(tree, out, json, failure);
-        }
-        Tree_TextWriteOptions text;
-        text.max_indent_bytes = options.max_indent_bytes;
-        return Tree_Text::Write(tree, out, text, failure);
+        if (!WriteTo(tree, format, out, options, failure)) return false;
+        if (format == Tree_Format::kJson && options.compact) out.put('\n');
+        return !out.fail();
       },
       error);
 }
@@ -334,20 +357,12 @@ bool Tree_FormatIo::WriteFile(const Tree_NodePtr& tree, Tree_Format format,
 Tree_NodePtr Tree_FormatIo::Parse(std::string_view bytes, Tree_Format format,
                                   const Tree_ReadOptions& options, Tree_FormatError* error) {
   Tree_ByteInput input(bytes);
-  if (format == Tree_Format::kJson) {
-    Tree_JsonReadOptions json;
-    json.root_name = options.root_name;
-    json.exact = options.exact;
-    json.progress = options.progress;
-    return Tree_ReadJson(input, json, error);
-  }
-  Tree_TextReadOptions text;
-  text.progress = options.progress;
-  return Tree_ReadText(input, text, error);
+  return ReadInput(input, format, options, error);
 }
 
 Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree_Format> format,
-                                     const Tree_ReadOptions& options, Tree_FormatError* error) {
+                                     const Tree_ReadOptions& options, Tree_FormatError* error,
+                                     Tree_Format* format_read) {
   const bool from_stdin = path == "-";
   const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -367,18 +382,8 @@ Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree
   input.Fill();
   const std::string_view first(input.Cur(), static_cast<std::size_t>(input.End() - input.Cur()));
   const Tree_Format chosen = Choose(format, path, first);
-  Tree_NodePtr tree;
-  if (chosen == Tree_Format::kJson) {
-    Tree_JsonReadOptions json;
-    json.root_name = options.root_name;
-    json.exact = options.exact;
-    json.progress = options.progress;
-    tree = Tree_ReadJson(input, json, error);
-  } else {
-    Tree_TextReadOptions text;
-    text.progress = options.progress;
-    tree = Tree_ReadText(input, text, error);
-  }
+  if (format_read != nullptr) *format_read = chosen;
+  Tree_NodePtr tree = ReadInput(input, chosen, options, error);
   if (!from_stdin) ::close(fd);
   if (tree == nullptr && error != nullptr) error->source = path;
   return tree;
@@ -391,14 +396,5 @@ bool Tree_FormatIo::Serialize(const Tree_NodePtr& tree, Tree_Format format, std:
 
 bool Tree_FormatIo::Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
                               const Tree_WriteOptions& options, Tree_FormatError* error) {
-  if (format == Tree_Format::kJson) {
-    Tree_JsonWriteOptions json;
-    json.exact = options.exact;
-    json.compact = options.compact;
-    json.max_indent_bytes = options.max_indent_bytes;
-    return Tree_Json::Write(tree, out, json, error);
-  }
-  Tree_TextWriteOptions text;
-  text.max_indent_bytes = options.max_indent_bytes;
-  return Tree_Text::Write(tree, out, text, error);
+  return WriteTo(tree, format, out, options, error);
 }

@@ -59,7 +59,8 @@ class Tree_FormatIo {
   static bool WriteStream(const std::string& path,
                           const std::function<bool(std::ostream&, Tree_FormatError*)>& write,
                           Tree_FormatError* error);
-  // Writes `tree` in `format` to `path` through WriteStream, as a stream.
+  // Writes `tree` in `format` to `path` through WriteStream, as a stream; compact JSON too
+  // ends in a newline, as a text file does.
   static bool WriteFile(const Tree_NodePtr& tree, Tree_Format format, const std::string& path,
                         const Tree_WriteOptions& options, Tree_FormatError* error);
 
@@ -68,9 +69,10 @@ class Tree_FormatIo {
                             const Tree_ReadOptions& options, Tree_FormatError* error);
   // Reads and parses `path` ("-": standard input) in `format`, else the format its extension
   // names, else the one its first bytes suggest, a bounded chunk at a time. Null with `error`
-  // (source set to `path`) on failure.
+  // (source set to `path`) on failure. `format_read`, when given, receives the format used.
   static Tree_NodePtr ReadFile(const std::string& path, std::optional<Tree_Format> format,
-                               const Tree_ReadOptions& options, Tree_FormatError* error);
+                               const Tree_ReadOptions& options, Tree_FormatError* error,
+                               Tree_Format* format_read = nullptr);
   // Appends the tree in `format` to `out` (JSON indented two spaces, plain). False for JSON
   // that cannot hold a name or value and past the indentation limit (see Tree_Json::Write).
   static bool Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
