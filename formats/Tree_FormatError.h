@@ -22,6 +22,9 @@ struct Tree_FormatError {
 
   // "source:line:column: message", "source: byte N: message" or "source: message".
   std::string ToString() const;
+  // A node's path as a message shows it: whole up to 200 bytes, else its start and its end
+  // around "...", so that one message stays one readable line however deep the node.
+  static std::string ShownPath(std::string_view path);
   // Sets `offset`, and `line` and `column` by counting the newlines of `text` before it.
   void SetLineColumn(std::string_view text, std::size_t at);
   // Sets line, column and offset from a reader's own count of lines.

@@ -96,7 +96,8 @@ class JsonWriter {
   };
 
   void Report(Tree_FormatError& error) const {
-    const std::string path = m_current != nullptr ? std::string(m_current->GetPath().view()) : "";
+    const std::string path =
+        m_current != nullptr ? Tree_FormatError::ShownPath(m_current->GetPath().view()) : "";
     switch (m_failure) {
       case Failure::kUtf8:
         error.message = path + ": not valid UTF-8, which JSON cannot hold (the text format can)";

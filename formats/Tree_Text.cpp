@@ -217,9 +217,10 @@ bool ReadKindMark(LineReader& line, bool& marked, Tree_NodeKind& kind) {
       return true;
     }
   }
-  return line.Fail("a kind mark is {}, [] or one of (untyped), (string), (number), (boolean), "
-                   "(null), (object), (array)",
-                   at);
+  return line.Fail(
+      "a kind mark is {}, [] or one of (untyped), (string), (number), (boolean), "
+      "(null), (object), (array)",
+      at);
 }
 
 class TextReader {
@@ -462,8 +463,7 @@ void Tree_Text::AppendValue(std::string_view value, std::string& out) {
     return;
   }
   AppendEscaped(value, out, [&value](char c, std::size_t at) {
-    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size())) ||
-           (c == '"' && at == 0);
+    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size())) || (c == '"' && at == 0);
   });
 }
 
@@ -538,10 +538,10 @@ bool WriteText(const Tree_NodePtr& tree, Tree_ByteOutput& out, const Tree_TextWr
   for (;;) {
     indented += open.size() * 2;
     if (indented > options.max_indent_bytes) {
-      return fail(Tree_StatusCode::kTooLarge,
-                  std::string(node->GetPath().view()) + ": the indentation would pass " +
-                      std::to_string(options.max_indent_bytes) + " bytes at depth " +
-                      std::to_string(open.size()));
+      return fail(Tree_StatusCode::kTooLarge, Tree_FormatError::ShownPath(node->GetPath().view()) +
+                                                  ": the indentation would pass " +
+                                                  std::to_string(options.max_indent_bytes) +
+                                                  " bytes at depth " + std::to_string(open.size()));
     }
     Tree_Text::WriteLine(*node, open.size(), out.Bytes());
     if (!out.MaybeFlush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
