@@ -48,8 +48,28 @@ int ParseCount(const std::string& text, const char* what) {
   return value;
 }
 
+// Refuses a tree the block would change: its records carry the values of leaves below the
+// top node only, so a value held by the top node or by a branch would be lost.
+void CheckBlockKeepsValues(const Tree_NodePtr& root, const std::string& file) {
+  std::vector<Tree_Node*> pending{root.get()};
+  while (!pending.empty()) {
+    Tree_Node* node = pending.back();
+    pending.pop_back();
+    if (node->TreeValue() != nullptr && (node == root.get() || !node->IsLeaf())) {
+      const std::string where = node == root.get() ? std::string("the top node")
+                                                   : "\"" + PathBelow(*root.get(), *node) + "\"";
+      throw ToolFailure(kExitBadInput, file + ": " + where +
+                                           " holds a value, which a byte block cannot carry "
+                                           "(it carries the values of leaves below the top)");
+    }
+    for (int i = node->GetChildCount() - 1; i >= 0; --i)
+      pending.push_back(node->GetChildAt(i).get());
+  }
+}
+
 void Encode(const BlockArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
+  CheckBlockKeepsValues(root, args.file);
   root->GetChecksum();  // the records carry each node's checksum
   Tree_IdNodeVec* records = nullptr;
   if (args.partial.empty()) {

@@ -13,6 +13,7 @@ struct EditArgs {
   std::string second;
   std::string path;
   std::string value;
+  std::string value_file;
   std::string out;
   bool one_level = false;
   bool library_order = false;
@@ -28,6 +29,7 @@ struct EditArgs {
 // (Tree_JsonMapping::KindAfterSet); a new value, or one that replaces an empty object or
 // array, takes the type its text reads as; --string makes it a string either way.
 void Set(const EditArgs& args) {
+  const std::string text = ValueArgument(args.value, args.value_file);
   Tree_NodePtr root = LoadTree(args.file);
   const std::vector<std::string> names = PathElements(args.path);
   if (names.empty()) throw ToolFailure(kExitUsage, "set needs a PATH below the top node");
@@ -49,10 +51,10 @@ void Set(const EditArgs& args) {
       parent = node;
       continue;
     }
-    const RWCString value(args.value);
+    const RWCString value(text);
     if (node == nullptr || (!node->IsLeaf() && node->IsEmpty() && node->TreeValue() == nullptr)) {
       Tree_NodePtr leaf(new Tree_Node(RWCString(name), new Tree_Value(value, 1)));
-      leaf->SetKind(Tree_JsonMapping::KindOfNewValue(args.value, args.force_string));
+      leaf->SetKind(Tree_JsonMapping::KindOfNewValue(text, args.force_string));
       if (node == nullptr) {
         parent->Add(leaf);
       } else {
@@ -61,7 +63,7 @@ void Set(const EditArgs& args) {
         parent->Insert(leaf, index);
       }
     } else if (Tree_Value* held = node->TreeValue(); held != nullptr && node->IsLeaf()) {
-      node->SetKind(Tree_JsonMapping::KindAfterSet(node->GetKind(), args.value, args.force_string));
+      node->SetKind(Tree_JsonMapping::KindAfterSet(node->GetKind(), text, args.force_string));
       held->SetValue(value);
       held->SetIsChange(1);
     } else {
@@ -125,7 +127,9 @@ void AddEditCommands(CLI::App& app) {
   CLI::App* set = AddFileCommand(
       app, "set", "set the value at PATH, creating what is missing; marks it changed", args, Set);
   set->add_option("PATH", args->path, "backslash path below the top node")->required();
-  set->add_option("VALUE", args->value, "the new value")->required();
+  set->add_option("VALUE", args->value, "the new value");
+  set->add_option("--value-file", args->value_file,
+                  "take the value from FILE (- for standard input), every byte of it");
   set->add_flag("--string", args->force_string,
                 "make the value a JSON string even when it reads as a number, true, false or "
                 "null (default: an existing value keeps its type when the text fits it)");

@@ -86,6 +86,11 @@ std::string PathBelow(const Tree_Node& top, const Tree_Node& node);
 // The child of `node` named `name` (the first of that name), or null.
 Tree_NodePtr ChildNamed(const Tree_NodePtr& node, std::string_view name);
 
+// The value a command is given: VALUE, or every byte of `value_file` ("-": standard input)
+// when that is named. Throws ToolFailure(2) when both are given, ToolFailure(1) when the file
+// cannot be read.
+std::string ValueArgument(const std::string& value, const std::string& value_file);
+
 // The tree in `file` ("-": standard input); throws ToolFailure(1) with the file, line and
 // column on malformed input. Remembers the input's format for WriteTree.
 Tree_NodePtr LoadTree(const std::string& file);

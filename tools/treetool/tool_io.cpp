@@ -32,6 +32,17 @@ ToolOptions& Options() {
   return options;
 }
 
+std::string ValueArgument(const std::string& value, const std::string& value_file) {
+  if (value_file.empty()) return value;
+  if (!value.empty()) throw ToolFailure(kExitUsage, "give VALUE or --value-file, not both");
+  std::string bytes;
+  Tree_FormatError error;
+  if (!Tree_FormatIo::ReadBytes(value_file, bytes, &error)) {
+    throw ToolFailure(ExitStatusFor(error.code), error.ToString());
+  }
+  return bytes;
+}
+
 Tree_NodePtr LoadTree(const std::string& file) {
   struct stat info {};
   const bool sized =
