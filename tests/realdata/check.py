@@ -123,8 +123,11 @@ class Checker:
             self.fail(path, f"exit {result.returncode} (a crash or a usage failure)")
             return
         if expected is None:
-            if name.startswith("n_") and result.returncode != 1:
-                self.fail(path, "malformed JSON was accepted")
+            if name.startswith("n_"):
+                out = os.path.join(self.scratch, "out.json")
+                refused = self.run("convert", "--from", "json", "--to", "json", path, "-o", out)
+                if refused.returncode != 1 or os.path.exists(out):
+                    self.fail(path, "malformed JSON was accepted or left an output file")
             elif result.returncode == 1 and not result.stderr.startswith(b"treetool: "):
                 self.fail(path, "refused without a message")
             return
