@@ -2,6 +2,7 @@
 // run: nlohmann::json::parse into its DOM, nlohmann's SAX parser with a handler that keeps
 // nothing (the floor of a reader built on it) and simdjson's parse alone (the limit).
 //   bench_formats [MEGABYTES | FILE.json]   (default 100 MB generated; best of three runs)
+#include <malloc.h>
 #include <simdjson.h>
 
 #include <algorithm>
@@ -77,6 +78,12 @@ struct NullSax : nlohmann::json_sax<nlohmann::json> {
   }
 };
 
+// Bytes of heap in use, allocated blocks and mapped ones alike.
+double HeapMegabytes() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / 1e6;
+}
+
 void Row(const char* what, double seconds, std::size_t bytes) {
   std::printf("%-44s %9.3f s %9.1f MB/s\n", what, seconds,
               static_cast<double>(bytes) / 1e6 / seconds);
@@ -116,6 +123,7 @@ int main(int argc, char** argv) {
 
   // Destruction stays out of both timings.
   Tree_NodePtr tree;
+  const double heap_before = HeapMegabytes();
   const double ours = BestTimed([&] {
     tree = Tree_NodePtr();
     const auto start = std::chrono::steady_clock::now();
@@ -123,18 +131,22 @@ int main(int argc, char** argv) {
     return std::chrono::steady_clock::now() - start;
   });
   if (tree == nullptr) return 1;
+  const double ours_heap = HeapMegabytes() - heap_before;
   nlohmann::json dom;
+  const double dom_before = HeapMegabytes();
   const double peer = BestTimed([&] {
     dom = nlohmann::json();
     const auto start = std::chrono::steady_clock::now();
     dom = nlohmann::json::parse(json);
     return std::chrono::steady_clock::now() - start;
   });
+  const double dom_heap = HeapMegabytes() - dom_before;
   dom = nlohmann::json();
   const double sax = BestSeconds([&] {
     NullSax handler;
     if (!nlohmann::json::sax_parse(json, &handler)) std::abort();
   });
+  const double simdjson_before = HeapMegabytes();
   simdjson::dom::parser parser;
   const simdjson::padded_string padded(json);
   const double limit = BestSeconds([&] {
@@ -146,7 +158,13 @@ int main(int argc, char** argv) {
   Row("nlohmann SAX parse keeping nothing", sax, json.size());
   Row("simdjson parse alone (the limit)", limit, json.size());
   std::printf("%-44s %9.2f\n", "ours / nlohmann DOM", ours / peer);
-  std::printf("%-44s %9.2f\n\n", "ours / simdjson", ours / limit);
+  std::printf("%-44s %9.2f\n", "ours / simdjson", ours / limit);
+  const double megabytes = static_cast<double>(json.size()) / 1e6;
+  std::printf(
+      "heap held after import, MB (x file): ours %.1f (%.1f), nlohmann %.1f (%.1f), "
+      "simdjson with its copy %.1f (%.1f)\n\n",
+      ours_heap, ours_heap / megabytes, dom_heap, dom_heap / megabytes,
+      HeapMegabytes() - simdjson_before, (HeapMegabytes() - simdjson_before) / megabytes);
 
   std::string out;
   Tree_JsonWriteOptions compact;

@@ -439,8 +439,9 @@ class JsonReader {
         while (field < 5 && m_key != kFields[field]) ++field;
         if (field == 5) return FailAt(at, "unknown @tree field \"" + m_key + "\"");
         if (field < next_field) {
-          return FailAt(at, "@tree fields come once, in the order value, changed, leaf, "
-                            "incomplete, array");
+          return FailAt(at,
+                        "@tree fields come once, in the order value, changed, leaf, "
+                        "incomplete, array");
         }
         next_field = field + 1;
         SkipBlanks();
@@ -482,8 +483,9 @@ class JsonReader {
       }
       default:
         if (kind != Tree_NodeKind::kBoolean || m_text != "true") {
-          return FailAt(at, "\"" + std::string(m_key) +
-                                "\" in a @tree descriptor is true when present");
+          std::string message(1, '"');
+          message.append(m_key).append("\" in a @tree descriptor is true when present");
+          return FailAt(at, message);
         }
         (field == 2 ? out.leaf : field == 3 ? out.incomplete : out.array) = true;
         return true;
@@ -501,9 +503,9 @@ class JsonReader {
     Tree_Node* node = frame.node;
     if (described.leaf) {
       // The branch made for the object becomes a leaf; it is still its parent's last child.
-      Tree_NodePtr leaf(new Tree_Node(node->KeyName(),
-                                      new Tree_Value(RWCString(std::move(*described.value)),
-                                                     described.changed)));
+      Tree_NodePtr leaf(
+          new Tree_Node(node->KeyName(),
+                        new Tree_Value(RWCString(std::move(*described.value)), described.changed)));
       leaf->SetKind(described.value_kind);
       if (Tree_Node* parent = node->GetParent()) {
         parent->Remove(parent->GetChildCount() - 1);
