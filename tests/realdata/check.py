@@ -6,8 +6,9 @@ or its JSON type.
 
 Every file that a strict JSON reader accepts must come back as the same document (member
 order, duplicate members, number literals and string texts exactly) through convert, the text
-format, --exact, copy, merge with itself and set of a value to its own text; its byte block
-must give back every value's text, typed by the export rule. A file named n_* that the strict
+format, --exact, copy, merge with itself, prune (when it holds no empty object or array) and
+set of a value to its own text; its byte block must give back every value's text, typed by
+the export rule. A file named n_* that the strict
 reader refuses must be refused with exit status 1; a file named i_* may go either way, but
 cleanly. Exits 1 and names every failure."""
 
@@ -78,6 +79,14 @@ def untyped(value, top=True):
     return ("o", [(name, untyped(item, False)) for name, item in members])
 
 
+def has_empty_container(value):
+    kind, body = value
+    if kind not in ("o", "a"):
+        return False
+    items = [item for _, item in body] if kind == "o" else body
+    return not items or any(has_empty_container(item) for item in items)
+
+
 def first_scalar(value, pointer=""):
     """The JSON Pointer and text of the first scalar in document order, or None."""
     kind, body = value
@@ -146,6 +155,9 @@ class Checker:
         self.expect_document(path, "copy", self.run("copy", "--from", "json", "--to", "json", path), expected)
         self.expect_document(path, "merge with itself",
                              self.run("merge", "--from", "json", "--to", "json", path, path), expected)
+        if not has_empty_container(expected):
+            self.expect_document(path, "prune", self.run("prune", "--from", "json", "--to", "json", path),
+                                 expected)
         scalar = first_scalar(expected)
         if scalar and scalar[0] and "\0" not in scalar[0] and not re.search("[\ud800-\udfff]", "".join(scalar)):
             value_file = os.path.join(self.scratch, "value")
