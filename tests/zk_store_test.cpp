@@ -6,13 +6,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "store/Tree_ZkChunk.h"
 #include "store/Tree_ZkReplica.h"
+#include "store/Tree_ZkSession.h"
 #include "store/Tree_ZkStore.h"
 #include "test_support.h"
 
@@ -95,6 +98,64 @@ Tree_NodePtr SmallTree(const std::string& port) {
   return root;
 }
 
+// Sanitizers slow the client and the tree several times over: the large trees shrink there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kBigGroups = 20;
+#else
+constexpr int kBigGroups = 100;
+#endif
+
+// The top, kBigGroups groups and 999 leaves in each but the first, which has 998: 100,000
+// nodes in the default build.
+Tree_NodePtr BigTree() {
+  Tree_NodePtr root = MakeBranch("big");
+  for (int i = 0; i < kBigGroups; ++i) {
+    Tree_NodePtr group = AddBranch(root, "group" + std::to_string(i));
+    for (int j = i == 0 ? 1 : 0; j < 999; ++j)
+      AddLeaf(group, "key" + std::to_string(j), std::to_string(i * j));
+  }
+  return root;
+}
+
+// Direct access to the server through a session of the store's own, for what no public member
+// writes: hostile data, and the listing of a tree's chunks.
+class Raw {
+ public:
+  Raw() : m_session(Options()) { EXPECT_TRUE(m_session.Open()); }
+  std::string Get(const std::string& path) {
+    std::string data;
+    struct Stat stat {};
+    EXPECT_EQ(ZOK, m_session.Get(path, false, data, stat)) << path;
+    return data;
+  }
+  void Set(const std::string& path, const std::string& data) {
+    std::vector<zoo_op_t> ops(1);
+    zoo_set_op_init(&ops[0], path.c_str(), data.data(), static_cast<int>(data.size()), -1, nullptr);
+    ASSERT_EQ(ZOK, m_session.Multi(ops)) << path;
+  }
+  void Delete(const std::string& path) {
+    std::vector<zoo_op_t> ops(1);
+    zoo_delete_op_init(&ops[0], path.c_str(), -1);
+    ASSERT_EQ(ZOK, m_session.Multi(ops)) << path;
+  }
+  std::vector<std::string> Chunks(const std::string& znode) {
+    std::vector<std::string> names;
+    EXPECT_EQ(ZOK, m_session.Children(znode + "/chunks", names));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The chunk the pointer of `znode` names as its root.
+  std::string RootChunk(const std::string& znode) {
+    bool has_tree = false;
+    tree_zk::Pointer pointer;
+    EXPECT_TRUE(tree_zk::DecodePointer(Get(znode), has_tree, pointer));
+    return tree_zk::ChunkName(pointer.root);
+  }
+
+ private:
+  tree_zk::Session m_session;
+};
+
 // Counts MightNeedMove calls, which Tree_Node sends when a child joins or leaves.
 struct MoveCounter : Tree_NotifyList::Callback {
   void Notify() override {}
@@ -148,19 +209,14 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
 }
 
 TEST(ZkStore, HundredThousandNodeTreeRoundTrips) {
-  Tree_NodePtr root = MakeBranch("big");
-  for (int i = 0; i < 100; ++i) {
-    Tree_NodePtr group = AddBranch(root, "group" + std::to_string(i));
-    for (int j = i == 0 ? 1 : 0; j < 999; ++j)
-      AddLeaf(group, "key" + std::to_string(j), std::to_string(i * j));
-  }
-  ASSERT_EQ(100000, root->GetNodeNum());
+  Tree_NodePtr root = BigTree();
+  ASSERT_EQ(kBigGroups * 1000, root->GetNodeNum());
   Tree_ZkStore store(Options());
   const Tree_Status pushed = store.Push(root, Znode());
   ASSERT_TRUE(pushed) << pushed.Message();
   Tree_NodePtr pulled;
   ASSERT_TRUE(store.Pull(Znode(), pulled));
-  EXPECT_EQ(100000, pulled->GetNodeNum());
+  EXPECT_EQ(kBigGroups * 1000, pulled->GetNodeNum());
   EXPECT_EQ(root->GetChecksum(), pulled->GetChecksum());
   EXPECT_EQ("98", pulled->GetValue("group49\\key2", pulled).str());
 }
@@ -218,6 +274,36 @@ TEST(ZkStore, UnreachableServerFailsNamingTheAddressAfterTheTimeout) {
   EXPECT_EQ("cannot reach ZooKeeper at 127.0.0.1:1 within 300 ms", replica.Start().Message());
   EXPECT_FALSE(replica.IsCurrent());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(ZkStore, TwentyConcurrentSetsOfDifferentKeysAllLand) {
+  const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
+  constexpr int kWriters = 20;
+  Tree_ZkOptions options = Options();
+  options.timeout_ms = 20000;  // every writer but one loses each round of the version check
+  std::latch ready(kWriters);
+  std::vector<Tree_Status> results(kWriters);
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    writers.emplace_back([&, i] {
+      Tree_ZkStore store(options);
+      Tree_NodePtr ignored;
+      const Tree_Status opened = store.Pull(znode, ignored);  // connected before the start
+      ready.arrive_and_wait();
+      results[i] =
+          opened ? store.Set(znode, "keys\\k" + std::to_string(i), std::to_string(i)) : opened;
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  Tree_NodePtr pulled;
+  ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_TRUE(results[i]) << i << ": " << results[i].Message();
+    EXPECT_EQ(std::to_string(i), pulled->GetValue("keys\\k" + std::to_string(i), pulled).str());
+  }
+  EXPECT_EQ("80", pulled->GetValue("srv\\port", pulled).str());
+  EXPECT_EQ(kWriters, pulled->GetRelativeNode("keys", pulled)->GetChildCount());
 }
 
 TEST(ZkStore, ConcurrentPushIsDetectedAndTheOtherPushWins) {
@@ -349,4 +435,47 @@ TEST(ZkReplica, CatchesUpAfterTheServerRestarts) {
   ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
   const auto lock = replica.Lock();
   EXPECT_EQ(Dump(pulled), Dump(replica.Tree()));
+}
+
+// One value set in a large tree: the Set writes only the chunks on the value's path and the
+// pointer, and a replica reads only those. With the default 256 KB chunks each group (about
+// 20 KB) sits whole in a run of the top's children and the top's entry, with references to
+// the runs, in the root chunk: the path crosses two chunks.
+TEST(ZkReplica, ASetInALargeTreeCostsTheChunksOnItsPath) {
+  const std::string znode = Znode();
+  Tree_ZkStore store(Options());
+  ASSERT_TRUE(store.Push(BigTree(), znode));
+  Raw raw;
+  const std::vector<std::string> before = raw.Chunks(znode);
+  ASSERT_GT(before.size(), 5u);  // the tree is cut, or the bounds below say nothing
+
+  Tree_ZkReplica first(Options(), znode);
+  Tree_ZkReplica second(Options(), znode);
+  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(second.Start());
+  for (int change = 0; change < 3; ++change) {
+    const std::string value = "changed" + std::to_string(change);
+    const std::string path = "group" + std::to_string(change * 7 % kBigGroups) + "\\key500";
+    const std::uint64_t set_before = store.RequestCount();
+    const std::uint64_t first_before = first.RequestCount();
+    const std::uint64_t second_before = second.RequestCount();
+    const std::vector<std::string> chunks_before = raw.Chunks(znode);
+    ASSERT_TRUE(store.Set(znode, path, value));
+    // Pointer, two chunks read; two written; the switch.
+    EXPECT_LE(store.RequestCount() - set_before, 6u);
+    std::vector<std::string> chunks_after = raw.Chunks(znode);
+    std::vector<std::string> written;
+    std::set_difference(chunks_after.begin(), chunks_after.end(), chunks_before.begin(),
+                        chunks_before.end(), std::back_inserter(written));
+    EXPECT_LE(written.size(), 2u);
+    EXPECT_GE(written.size(), 1u);
+    EXPECT_NE(written.end(), std::find(written.begin(), written.end(), raw.RootChunk(znode)));
+    for (Tree_ZkReplica* replica : {&first, &second}) {
+      EXPECT_TRUE(Eventually([&] { return ValueAt(*replica, path) == value + "/1"; }));
+      EXPECT_TRUE(replica->WaitUntilCurrent(10000));
+    }
+    // The pointer (which sets the watch again) and the chunks it did not hold.
+    EXPECT_LE(first.RequestCount() - first_before, 3u);
+    EXPECT_LE(second.RequestCount() - second_before, 3u);
+  }
 }
