@@ -286,8 +286,11 @@ Tree_Status Tree_ZkReplica::Resync() {
                                    : "no tree at " + m_znode + " yet");
   }
   if (m_have_root && pointer.root == m_root) return Tree_Status::Ok();
+  read = tree_zk::CheckNodeCount(*m_session, m_znode, pointer, nullptr);
+  if (!read) return read;
   // Only chunks not held are read: unchanged subtrees keep their ids.
   read = tree_zk::FetchReachable(*m_session, m_znode, pointer.root, *m_cache, retry);
+  if (read) read = tree_zk::CheckNodeCount(*m_session, m_znode, pointer, m_cache.get());
   if (!read) return read;
   tree_zk::EntryView root;
   Tree_NodePtr remote;

@@ -128,6 +128,10 @@ class Raw {
     EXPECT_EQ(ZOK, m_session.Get(path, false, data, stat)) << path;
     return data;
   }
+  void Create(const std::string& path, const std::string& data) {
+    const int rc = m_session.Create(path, data, &ZOO_OPEN_ACL_UNSAFE);
+    EXPECT_TRUE(rc == ZOK || rc == ZNODEEXISTS) << path << ": " << rc;
+  }
   void Set(const std::string& path, const std::string& data) {
     std::vector<zoo_op_t> ops(1);
     zoo_set_op_init(&ops[0], path.c_str(), data.data(), static_cast<int>(data.size()), -1, nullptr);
@@ -478,4 +482,129 @@ TEST(ZkReplica, ASetInALargeTreeCostsTheChunksOnItsPath) {
     EXPECT_LE(first.RequestCount() - first_before, 3u);
     EXPECT_LE(second.RequestCount() - second_before, 3u);
   }
+}
+
+namespace {
+
+// A chunk of one entry in the byte form the store reads (Tree_ZkChunk.h): a leaf "x" = "v",
+// or a branch "n" whose children are two references to the chunk `below`, which holds
+// `below_nodes` nodes. Shared references are legal (equal subtrees share a chunk), so a
+// chain of such chunks declares twice as many nodes at each step.
+std::string HostileChunk(const std::string* below = nullptr, std::uint64_t below_nodes = 0) {
+  std::string body;
+  if (below == nullptr) {
+    body = std::string("\x03\x00\x01x\x00\x01v", 7);
+  } else {
+    body = std::string("\x00\x00\x01n\x02", 5);
+    const tree_zk::ChunkId id = tree_zk::HashChunk(*below);
+    for (int i = 0; i < 2; ++i) {
+      body += '\x01';
+      body.append(reinterpret_cast<const char*>(id.data()), id.size());
+      tree_zk::PutVarint(body, 1);
+      tree_zk::PutVarint(body, below_nodes);
+      tree_zk::PutVarint(body, below->size() - 5);
+      body += '\x00';
+    }
+  }
+  std::string chunk(tree_zk::kChunkMagic, 4);
+  chunk += std::string("\x01\x00", 2);
+  tree_zk::PutVarint(chunk, body.size());
+  return chunk + body;
+}
+
+std::string PointerTo(const std::string& root_bytes, std::uint64_t node_count) {
+  tree_zk::Pointer pointer;
+  pointer.root = tree_zk::HashChunk(root_bytes);
+  pointer.node_count = node_count;
+  return tree_zk::EncodePointer(pointer);
+}
+
+}  // namespace
+
+// Hostile data in the pointer or the chunks: every reader fails with a clear code and message,
+// in bounded time, and a replica keeps its last good tree, backs off (a handful of requests,
+// not a busy loop) and follows the next good push.
+TEST(ZkReplica, HostileDataFailsClearlyAndTheReplicaKeepsItsLastGoodTree) {
+  const std::string znode = Znode();
+  const std::string chunks = znode + "/chunks/";
+  Tree_ZkOptions small_chunks = Options();
+  small_chunks.chunk_bytes = 64;  // several chunks even for a small tree
+  Tree_NodePtr good = SmallTree("80");
+  for (int i = 0; i < 8; ++i) AddLeaf(good, "key" + std::to_string(i), std::string(20, 'a' + i));
+  ASSERT_TRUE(Tree_ZkStore(small_chunks).Push(good, znode));
+  Raw raw;
+  const std::vector<std::string> held = raw.Chunks(znode);
+  ASSERT_GE(held.size(), 3u);
+  const std::string good_pointer = raw.Get(znode);
+  const std::string good_root = raw.RootChunk(znode);
+  const std::string other = held[0] != good_root ? held[0] : held[1];
+
+  Tree_ZkReplica replica(Options(), znode);
+  ASSERT_TRUE(replica.Start());
+
+  // Well-formed chunks whose shared references declare 2^31 - 1 nodes in 31 chunks.
+  std::string bomb = HostileChunk();
+  std::uint64_t bomb_nodes = 1;
+  for (int level = 0; level < 30; ++level) {
+    raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(bomb)), bomb);
+    bomb = HostileChunk(&bomb, bomb_nodes);
+    bomb_nodes = 2 * bomb_nodes + 1;
+  }
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(bomb)), bomb);
+  const std::string garbage = "not a chunk at all";
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(garbage)), garbage);
+  const std::string copied = raw.Get(chunks + other);  // a good chunk under another's name
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk("somewhere else")), copied);
+  std::string missing_below = HostileChunk(&garbage, 1);  // names a chunk never written
+  missing_below = HostileChunk(&missing_below, 3);
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(missing_below)), missing_below);
+
+  struct Case {
+    std::string pointer;
+    Tree_StatusCode code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"TZP\x02garbage", Tree_StatusCode::kCorrupt, "holds data that is not a tree pointer"},
+      {PointerTo(garbage, 1), Tree_StatusCode::kCorrupt, ": not a tree chunk (bad magic)"},
+      {PointerTo("somewhere else", 1), Tree_StatusCode::kCorrupt, "does not match its id"},
+      {PointerTo("never written", 1), Tree_StatusCode::kNotFound, "is missing"},
+      {PointerTo(missing_below, 7), Tree_StatusCode::kNotFound, "is missing"},
+      {PointerTo(bomb, bomb_nodes), Tree_StatusCode::kTooLarge, "more than the limit of"},
+      {PointerTo(bomb, 5), Tree_StatusCode::kCorrupt, "the pointer says 5, the chunks hold"},
+  };
+  // Two seconds on one bad tree, from a good one: the backoff doubles from 50 ms, each read is
+  // two requests (the pointer, the chunk).
+  raw.Set(znode, PointerTo(garbage, 1));
+  ASSERT_TRUE(Eventually([&] { return !replica.IsCurrent(); }));
+  const std::uint64_t before = replica.RequestCount();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_LE(replica.RequestCount() - before, 20u);
+
+  Tree_ZkOptions quick = Options();
+  quick.timeout_ms = 1000;  // a missing chunk is read again until the timeout
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.message);
+    raw.Set(znode, each.pointer);
+    Tree_NodePtr pulled;
+    const auto start = std::chrono::steady_clock::now();
+    const Tree_Status status = Tree_ZkStore(quick).Pull(znode, pulled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(each.code, status.Code()) << status.Message();
+    EXPECT_NE(std::string::npos, status.Message().find(each.message)) << status.Message();
+    EXPECT_EQ(nullptr, pulled.get());
+    EXPECT_TRUE(Eventually([&] { return replica.LastError().Code() == each.code; }));
+    EXPECT_NE(std::string::npos, replica.LastError().Message().find(each.message))
+        << replica.LastError().Message();
+    EXPECT_FALSE(replica.IsCurrent());
+    EXPECT_EQ("80/0", ValueAt(replica, "srv\\port"));
+    const auto lock = replica.Lock();
+    EXPECT_EQ(Dump(good), Dump(replica.Tree()));
+  }
+
+  raw.Set(znode, good_pointer);  // the good tree again: the replica had it all along
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\port", "81"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "srv\\port") == "81/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  EXPECT_TRUE(replica.LastError());
 }
