@@ -312,6 +312,7 @@ TEST(ZkStore, TwentyConcurrentSetsOfDifferentKeysAllLand) {
 
 TEST(ZkStore, ConcurrentPushIsDetectedAndTheOtherPushWins) {
   const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("start"), znode));  // also on a rerun
   Tree_ZkOptions options = Options();
   Tree_Status other;
   options.before_switch = [&] { other = Tree_ZkStore(Options()).Push(SmallTree("other"), znode); };
@@ -458,7 +459,9 @@ TEST(ZkReplica, ASetInALargeTreeCostsTheChunksOnItsPath) {
   ASSERT_TRUE(first.Start());
   ASSERT_TRUE(second.Start());
   for (int change = 0; change < 3; ++change) {
-    const std::string value = "changed" + std::to_string(change);
+    // New on every run against the same server, so that the chunks are new too.
+    const std::string value =
+        std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
     const std::string path = "group" + std::to_string(change * 7 % kBigGroups) + "\\key500";
     const std::uint64_t set_before = store.RequestCount();
     const std::uint64_t first_before = first.RequestCount();
