@@ -611,3 +611,99 @@ TEST(ZkReplica, HostileDataFailsClearlyAndTheReplicaKeepsItsLastGoodTree) {
   EXPECT_TRUE(replica.WaitUntilCurrent(10000));
   EXPECT_TRUE(replica.LastError());
 }
+
+namespace {
+
+// Dump without the change flags, which a replica sets for what it applied.
+Lines Shape(const Tree_NodePtr& tree) {
+  Lines lines = Dump(tree);
+  for (std::string& line : lines) {
+    if (const std::size_t slash = line.rfind('/'); slash != std::string::npos) line.resize(slash);
+  }
+  return lines;
+}
+
+}  // namespace
+
+// A replica of a tree cut into many small chunks follows edits inside chunks, insertions,
+// removals, reordered and duplicated subtrees: each time it ends equal to the pushed tree,
+// checksum included, reports just the nodes that changed, and keeps the nodes of untouched
+// chunks.
+TEST(ZkReplica, FollowsEditsOfATreeOfManyChunksChangingOnlyWhatDiffers) {
+  const std::string znode = Znode();
+  Tree_ZkOptions small_chunks = Options();
+  small_chunks.chunk_bytes = 128;
+  const auto group = [](const std::string& name, int leaves) {
+    Tree_NodePtr node = MakeBranch(name);
+    for (int j = 0; j < leaves; ++j)
+      AddLeaf(node, "k" + std::to_string(j), "value-" + std::to_string(j));
+    return node;
+  };
+  Tree_NodePtr tree = MakeBranch("cfg");
+  for (int g = 0; g < 3; ++g) tree->Add(group("g" + std::to_string(g), 30));
+  Tree_ZkStore store(small_chunks);
+  ASSERT_TRUE(store.Push(tree, znode));
+  ASSERT_GT(Raw().Chunks(znode).size(), 10u);
+
+  std::vector<std::string> seen;
+  Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
+    for (const Tree_ZkChange& change : changes) {
+      seen.push_back((change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
+                      : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
+                                                                     : "~ ") +
+                     change.path);
+    }
+  });
+  ASSERT_TRUE(replica.Start());
+  const auto node_at = [&](const char* path) {
+    const auto lock = replica.Lock();
+    return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
+  };
+  Tree_Node* const untouched = node_at("g2\\k20");
+  ASSERT_NE(nullptr, untouched);
+
+  // Pushes `tree` and waits until the replica equals it; returns what the replica reported.
+  const auto push = [&](const std::string& step) {
+    SCOPED_TRACE(step);
+    {
+      const auto lock = replica.Lock();
+      seen.clear();
+    }
+    EXPECT_TRUE(store.Push(tree, znode));
+    const Lines expected = Shape(tree);
+    EXPECT_TRUE(Eventually([&] {
+      const auto lock = replica.Lock();
+      return Shape(replica.Tree()) == expected;
+    }));
+    tree->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetChecksum(0, true, false); });
+    const auto lock = replica.Lock();
+    EXPECT_EQ(tree->GetChecksum(), replica.Tree()->GetChecksum());
+    EXPECT_EQ(untouched, node_at("g2\\k20"));
+    return seen;
+  };
+  delete tree->GetRelativeNode("g1\\k15", tree)->SetTreeValue(new Tree_Value("new", 0));
+  EXPECT_EQ((std::vector<std::string>{"~ cfg\\g1\\k15"}), push("a value"));
+  EXPECT_EQ("new/1", ValueAt(replica, "g1\\k15"));
+  tree->GetChildAt(0)->Insert(Tree_NodePtr(new Tree_Node("k10b", new Tree_Value("b", 0))), 11);
+  EXPECT_EQ((std::vector<std::string>{"+ cfg\\g0\\k10b"}), push("an insertion"));
+  tree->GetChildAt(2)->Remove(3);
+  EXPECT_EQ((std::vector<std::string>{"- cfg\\g2\\k3"}), push("a removal"));
+  tree->Add(group("dup", 40));
+  tree->Add(group("dup", 40));  // equal subtrees: their chunks are shared
+  EXPECT_EQ((std::vector<std::string>{"+ cfg\\dup", "+ cfg\\dup"}), push("two equal groups"));
+  const Tree_NodePtr first = tree->GetChildAt(0);
+  tree->Remove(0);
+  tree->Add(first);  // g0 moves to the end
+  push("a reordering");
+  tree->Remove(3);
+  delete tree->GetRelativeNode("dup\\k39", tree)->SetTreeValue(new Tree_Value("last", 0));
+  push("one of the equal groups removed, the other changed");
+  ASSERT_TRUE(store.Set(znode, "g2\\k29", "set"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "g2\\k29") == "set/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  Tree_NodePtr pulled;
+  ASSERT_TRUE(store.Pull(znode, pulled));
+  const auto lock = replica.Lock();
+  EXPECT_EQ(Shape(pulled), Shape(replica.Tree()));
+  EXPECT_EQ(pulled->GetChecksum(), replica.Tree()->GetChecksum());
+}
