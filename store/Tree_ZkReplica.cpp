@@ -485,6 +485,11 @@ void Tree_ZkReplica::Run() {
       expired = m_expired;
     }
     if (!open || expired) {
+      if (expired && open) {
+        tree_zk::Log(4, __LINE__,
+                     "the session of the replica of " + m_znode +
+                         " expired; opening a new one and reading the tree again");
+      }
       Tree_Status opened;
       {
         std::lock_guard<std::mutex> write(m_write_mutex);

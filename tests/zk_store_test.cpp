@@ -3,6 +3,7 @@
 // points the tests at another server instead. Some tests stop and restart the server, so
 // ctest runs these tests one at a time.
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -706,4 +707,37 @@ TEST(ZkReplica, FollowsEditsOfATreeOfManyChunksChangingOnlyWhatDiffers) {
   const auto lock = replica.Lock();
   EXPECT_EQ(Shape(pulled), Shape(replica.Tree()));
   EXPECT_EQ(pulled->GetChecksum(), replica.Tree()->GetChecksum());
+}
+
+// The server paused (SIGSTOP) beyond the session timeout and resumed: the replica's session
+// expires, it opens a new one and follows the changes made after.
+TEST(ZkReplica, FollowsChangesAfterItsSessionExpiredWhileTheServerWasPaused) {
+  const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
+  Tree_ZkOptions options = Options();
+  options.timeout_ms = 1000;  // the server's least session timeout
+  LogCapture log(4);
+  Tree_ZkReplica replica(options, znode);
+  ASSERT_TRUE(replica.Start());
+  std::ifstream pid_file(ServerDir() + "/pid");
+  pid_t pid = 0;
+  pid_file >> pid;
+  ASSERT_GT(pid, 0);
+  {
+    struct Resume {
+      pid_t pid;
+      ~Resume() { kill(pid, SIGCONT); }
+    } resume{pid};
+    ASSERT_EQ(0, kill(pid, SIGSTOP));
+    EXPECT_TRUE(Eventually([&] { return !replica.IsCurrent(); }));
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the outage: three timeouts
+  }
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\port", "99"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "srv\\port") == "99/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  const std::vector<std::string> texts = log.Texts(4);
+  EXPECT_NE(texts.end(), std::find_if(texts.begin(), texts.end(), [&](const std::string& text) {
+              return text.find("the session of the replica of " + znode + " expired") !=
+                     std::string::npos;
+            }));
 }
