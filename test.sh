@@ -9,6 +9,8 @@ cd "$(dirname "$0")"
 preset="${1:-default}"
 
 scripts/install-deps.sh
+# Real JSON for the real-data tests; without it they are skipped, and this says why.
+scripts/fetch-test-data.sh build/test-data || echo "test.sh: could not fetch the real-data test files" >&2
 cmake --preset "$preset"
 cmake --build --preset "$preset"
 

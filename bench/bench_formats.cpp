@@ -1,14 +1,18 @@
 // Import, export and diff of large trees, beside the peers doing the same work in the same
-// run: nlohmann::json::parse into its DOM and simdjson's parse alone (the limit of reading).
-//   bench_formats [MEGABYTES]     (default 100; the best of three runs of each row)
+// run: nlohmann::json::parse into its DOM, nlohmann's SAX parser with a handler that keeps
+// nothing (the floor of a reader built on it) and simdjson's parse alone (the limit).
+//   bench_formats [MEGABYTES | FILE.json]   (default 100 MB generated; best of three runs)
+#include <malloc.h>
 #include <simdjson.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 
 #include "formats/Tree_Diff.h"
@@ -55,6 +59,31 @@ std::string GenerateJson(std::size_t bytes) {
   return out + "]}";
 }
 
+// Parses and keeps nothing: what any reader built on nlohmann's SAX parser costs at least.
+struct NullSax : nlohmann::json_sax<nlohmann::json> {
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t) override { return true; }
+  bool number_unsigned(number_unsigned_t) override { return true; }
+  bool number_float(number_float_t, const string_t&) override { return true; }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return true; }
+  bool key(string_t&) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+    return false;
+  }
+};
+
+// Bytes of heap in use, allocated blocks and mapped ones alike.
+double HeapMegabytes() {
+  const struct mallinfo2 info = mallinfo2();
+  return static_cast<double>(info.uordblks + info.hblkhd) / 1e6;
+}
+
 void Row(const char* what, double seconds, std::size_t bytes) {
   std::printf("%-44s %9.3f s %9.1f MB/s\n", what, seconds,
               static_cast<double>(bytes) / 1e6 / seconds);
@@ -80,12 +109,21 @@ Tree_NodePtr WideTree(int leaves, int changed) {
 
 int main(int argc, char** argv) {
   QorGLog.SetMaxLevel(0);
-  const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
-  const std::string json = GenerateJson(megabytes << 20);
-  std::printf("generated JSON: %.1f MB\n\n", static_cast<double>(json.size()) / 1e6);
+  std::string json;
+  if (std::ifstream file(argc > 1 ? argv[1] : ""); file) {
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    json = bytes.str();
+    std::printf("%s: %.1f MB\n\n", argv[1], static_cast<double>(json.size()) / 1e6);
+  } else {
+    const std::size_t megabytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100;
+    json = GenerateJson(megabytes << 20);
+    std::printf("generated JSON: %.1f MB\n\n", static_cast<double>(json.size()) / 1e6);
+  }
 
   // Destruction stays out of both timings.
   Tree_NodePtr tree;
+  const double heap_before = HeapMegabytes();
   const double ours = BestTimed([&] {
     tree = Tree_NodePtr();
     const auto start = std::chrono::steady_clock::now();
@@ -93,14 +131,22 @@ int main(int argc, char** argv) {
     return std::chrono::steady_clock::now() - start;
   });
   if (tree == nullptr) return 1;
+  const double ours_heap = HeapMegabytes() - heap_before;
   nlohmann::json dom;
+  const double dom_before = HeapMegabytes();
   const double peer = BestTimed([&] {
     dom = nlohmann::json();
     const auto start = std::chrono::steady_clock::now();
     dom = nlohmann::json::parse(json);
     return std::chrono::steady_clock::now() - start;
   });
+  const double dom_heap = HeapMegabytes() - dom_before;
   dom = nlohmann::json();
+  const double sax = BestSeconds([&] {
+    NullSax handler;
+    if (!nlohmann::json::sax_parse(json, &handler)) std::abort();
+  });
+  const double simdjson_before = HeapMegabytes();
   simdjson::dom::parser parser;
   const simdjson::padded_string padded(json);
   const double limit = BestSeconds([&] {
@@ -109,12 +155,20 @@ int main(int argc, char** argv) {
   });
   Row("import into a tree (Tree_Json::Read)", ours, json.size());
   Row("nlohmann::json::parse into its DOM", peer, json.size());
+  Row("nlohmann SAX parse keeping nothing", sax, json.size());
   Row("simdjson parse alone (the limit)", limit, json.size());
-  std::printf("%-44s %9.2f\n\n", "ours / nlohmann", ours / peer);
+  std::printf("%-44s %9.2f\n", "ours / nlohmann DOM", ours / peer);
+  std::printf("%-44s %9.2f\n", "ours / simdjson", ours / limit);
+  const double megabytes = static_cast<double>(json.size()) / 1e6;
+  std::printf(
+      "heap held after import, MB (x file): ours %.1f (%.1f), nlohmann %.1f (%.1f), "
+      "simdjson with its copy %.1f (%.1f)\n\n",
+      ours_heap, ours_heap / megabytes, dom_heap, dom_heap / megabytes,
+      HeapMegabytes() - simdjson_before, (HeapMegabytes() - simdjson_before) / megabytes);
 
   std::string out;
   Tree_JsonWriteOptions compact;
-  compact.indent = -1;
+  compact.compact = true;
   const double json_export = BestSeconds([&] {
     out.clear();
     Tree_Json::Write(tree, out, compact);

@@ -4,10 +4,15 @@
 //   ~ PATH = OLD -> NEW    a value that differs ("(none)" for a node without value)
 // Paths are relative to the top nodes (whose names are not compared), with control bytes
 // escaped; values are escaped as in the text format. Children are matched by name, the k-th
-// of a name in A with the k-th of that name in B. Equal cached checksums end the descent, so
-// once both trees are checksummed a difference in one value costs the depth times the
-// fan-out, not the size. Names and values are compared; change flags and completion are not,
-// and neither is a value held by a leaf against the same value held by a branch.
+// of a name in A with the k-th of that name in B. Names, values (every byte, NULs included)
+// and kinds are compared; change flags and completion are not, and neither is a value held
+// by a leaf against the same value held by a branch. When the kinds of a matched pair
+// differ, the values show them: a string in quotes, an object or array without value as {}
+// or [], and the kind's name after values that would still read the same:
+//   ~ ver = "1.0" -> 1.0        ~ port = 8080 (untyped) -> 8080 (number)
+// Each call hashes both trees once, over that whole content, and skips matched subtrees of
+// equal hash, so a difference in one value costs the size once and then the depth times the
+// fan-out; the library's cached checksums (which stop at a NUL) are neither used nor changed.
 #pragma once
 
 #include <optional>
@@ -20,9 +25,7 @@ class Tree_Diff {
  public:
   // The lines from `a` to `b`, empty when they are equal. A node's own line comes before
   // those of its children; the children that lost or found a partner come before the
-  // matched ones that differ. Computes the
-  // checksums that are not cached yet and relies on those that are: after changing a tree,
-  // clear its cached checksums first (see Tree_Node::SetChecksum).
+  // matched ones that differ.
   static std::string Lines(Tree_Node& a, Tree_Node& b);
 
   // Appends one line of the form above, for callers that report changes of their own: `mark`
@@ -31,4 +34,8 @@ class Tree_Diff {
                              std::optional<std::string_view> value, std::string& out);
   static void AppendChangeLine(std::string_view path, std::optional<std::string_view> before,
                                std::optional<std::string_view> after, std::string& out);
+  // The same for values of the given kinds, shown as described above when they differ.
+  static void AppendChangeLine(std::string_view path, std::optional<std::string_view> before,
+                               Tree_NodeKind before_kind, std::optional<std::string_view> after,
+                               Tree_NodeKind after_kind, std::string& out);
 };

@@ -26,3 +26,9 @@ void Tree_FormatError::SetLineColumn(std::string_view text, std::size_t at) {
   const std::size_t last_newline = before.rfind('\n');
   column = (last_newline == std::string_view::npos ? at : at - last_newline - 1) + 1;
 }
+
+std::string Tree_FormatError::ShownPath(std::string_view path) {
+  constexpr std::size_t kWhole = 200, kHead = 60, kTail = 120;
+  if (path.size() <= kWhole) return std::string(path);
+  return std::string(path.substr(0, kHead)) + "..." + std::string(path.substr(path.size() - kTail));
+}

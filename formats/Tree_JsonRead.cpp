@@ -1,337 +1,604 @@
-// JSON import: nlohmann's SAX parser drives a builder that keeps its own stack of open
-// branches, so neither the parser nor the builder recurses on the nesting depth.
-#include <iterator>
-#include <memory>
-#include <nlohmann/json.hpp>
+// JSON import: a parser of our own over a bounded buffer, building the tree as it goes with
+// an explicit stack of open branches. It keeps every number's literal text (no conversion,
+// so no overflow), checks UTF-8 as it copies strings, and counts lines itself so that a
+// failure names its line and column without the input being kept.
+#include <charconv>
+#include <climits>
+#include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "formats/Tree_Json.h"
-#include "formats/Tree_JsonShape.h"
+#include "formats/Tree_FormatInternal.h"
+#include "formats/Tree_JsonMapping.h"
 
 namespace {
 
-// A pointer over the input that publishes how far the parser has read, so that the builder
-// can name the byte where a rule of its own broke and tell the literal "-0" from "0".
-class TrackingIterator {
- public:
-  using iterator_category = std::forward_iterator_tag;
-  using value_type = char;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const char*;
-  using reference = const char&;
-
-  TrackingIterator(const char* at, const char** cursor) : m_at(at), m_cursor(cursor) {}
-  reference operator*() const { return *m_at; }
-  TrackingIterator& operator++() {
-    *m_cursor = ++m_at;
-    return *this;
+// Bytes that a string copies as they stand: printable ASCII but the quote and backslash.
+struct PlainTable {
+  bool plain[256] = {};
+  constexpr PlainTable() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
   }
-  TrackingIterator operator++(int) {
-    TrackingIterator before = *this;
-    ++*this;
-    return before;
-  }
-  bool operator==(const TrackingIterator& other) const { return m_at == other.m_at; }
+};
+constexpr PlainTable kPlain;
 
- private:
-  const char* m_at;
-  const char** m_cursor;
+int HexDigit(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+void AppendUtf8(unsigned code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xc0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xe0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  } else {
+    out += static_cast<char>(0xf0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3f));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+    out += static_cast<char>(0x80 | (code & 0x3f));
+  }
+}
+
+// What a descriptor says, field by field.
+struct Described {
+  std::optional<std::string> value;
+  Tree_NodeKind value_kind = Tree_NodeKind::kString;
+  int changed = 0;
+  bool leaf = false;
+  bool incomplete = false;
+  bool array = false;
 };
 
-class TreeBuilder {
+class JsonReader {
  public:
-  using Json = nlohmann::json;
+  JsonReader(Tree_ByteInput& input, const Tree_JsonReadOptions& options)
+      : m_in(input), m_options(options) {}
 
-  TreeBuilder(std::string_view text, const Tree_JsonReadOptions& options)
-      : m_text(text), m_cursor(text.data()), m_options(options) {}
-
-  const char** Cursor() { return &m_cursor; }
-  Tree_NodePtr TakeRoot() { return std::move(m_root); }
-  bool Failed() const { return !m_error.empty(); }
-  const std::string& ErrorMessage() const { return m_error; }
-  std::size_t ErrorOffset() const { return m_error_offset; }
-
-  // ---- SAX events ---------------------------------------------------------------------
-  bool null() { return Literal("null"); }
-  bool boolean(bool value) {
-    if (InDescriptor()) return DescriptorLeaf(value);
-    return Literal(value ? "true" : "false");
-  }
-  bool number_integer(Json::number_integer_t value) {
-    if (InDescriptor()) return DescriptorChanged(value);
-    if (value == 0 && IsMinusZero()) return Literal("-0");
-    char digits[24];
-    return Literal(Tree_JsonShape::Decimal(value, digits));
-  }
-  bool number_unsigned(Json::number_unsigned_t value) {
-    if (InDescriptor()) {
-      return DescriptorChanged(value > INT32_MAX ? Json::number_integer_t{0}
-                                                 : static_cast<Json::number_integer_t>(value));
+  Tree_NodePtr Read(Tree_FormatError* error) {
+    const bool parsed = Parse();
+    if (parsed) return std::move(m_root);
+    if (error != nullptr) {
+      error->message = m_error;
+      error->code = m_io_failure ? Tree_StatusCode::kIo : Tree_StatusCode::kInvalidInput;
+      error->SetPosition(m_error_at, m_error_line, m_error_at - m_error_line_start + 1);
     }
-    char digits[24];
-    return Literal(Tree_JsonShape::Decimal(value, digits));
-  }
-  bool number_float(Json::number_float_t, const std::string& literal) { return Literal(literal); }
-  bool string(std::string& text) {
-    if (InDescriptor()) return DescriptorValue(text);
-    if (Tree_Json::IsLiteral(text)) {
-      // A leaf would export as the bare literal: a childless branch keeps it a string.
-      Tree_NodePtr branch = NewChild(false, {});
-      if (branch == nullptr) return false;
-      branch->SetTreeValue(new Tree_Value(RWCString(std::move(text)), 0));
-      return Placed(branch);
-    }
-    return Placed(NewChild(true, std::move(text)));
-  }
-  bool binary(Json::binary_t&) { return Fail("binary values are not JSON text"); }
-
-  bool start_object(std::size_t) {
-    if (m_descriptor == Descriptor::kExpectObject) {
-      m_descriptor = Descriptor::kInside;
-      return true;
-    }
-    if (m_descriptor != Descriptor::kNone) return Fail("a @tree descriptor holds no objects");
-    return Open(false);
-  }
-  bool key(std::string& name) {
-    if (m_descriptor == Descriptor::kInside) return DescriptorKey(name);
-    Frame& frame = m_open.back();
-    if (frame.members == 0 && !frame.described && name == Tree_Json::kDescriptor) {
-      frame.described = true;
-      m_descriptor = Descriptor::kExpectObject;
-      return true;
-    }
-    if (frame.node->IsLeaf()) return Fail("a node described as a leaf has no members");
-    if (!Tree_Node::IsKeptKeyName(name)) {
-      return Fail(name.empty()
-                      ? "an empty member name: a tree node cannot have it"
-                      : "a member name with a blank at either end: a tree node cannot have it");
-    }
-    if (frame.numbered) frame.numbered = IsIndexName(name, frame.members);
-    ++frame.members;
-    m_key = std::move(name);
-    return true;
-  }
-  bool end_object() {
-    if (m_descriptor == Descriptor::kInside) return EndDescriptor();
-    Frame& frame = m_open.back();
-    if (frame.described) {
-      if (!Tree_JsonShape::NeedsDescriptor(*frame.node)) {
-        return Fail("a @tree descriptor that says nothing JSON cannot say plainly");
-      }
-    } else if (frame.numbered && frame.members > 0) {
-      frame.node->SetTreeValue(new Tree_Value(RWCString(Tree_JsonShape::kNumberedObjectValue), 0));
-    }
-    m_open.pop_back();
-    return true;
-  }
-  bool start_array(std::size_t) {
-    if (m_descriptor != Descriptor::kNone) return Fail("a @tree descriptor holds no arrays");
-    return Open(true);
-  }
-  bool end_array() {
-    Frame& frame = m_open.back();
-    if (frame.members == 0) {
-      frame.node->SetTreeValue(new Tree_Value(RWCString(Tree_JsonShape::kEmptyArrayValue), 0));
-    }
-    m_open.pop_back();
-    return true;
-  }
-  bool parse_error(std::size_t position, const std::string&,
-                   const nlohmann::detail::exception& ex) {
-    // nlohmann counts the bytes read, the offending one included.
-    m_error_offset = position > 0 ? position - 1 : 0;
-    m_error = ex.what();
-    const std::size_t tail = m_error.find(": ", m_error.find("column"));
-    if (tail != std::string::npos) m_error.erase(0, tail + 2);
-    // What nlohmann read last may hold the very bytes that broke: the position says enough.
-    const std::size_t last_read = m_error.find("; last read:");
-    if (last_read != std::string::npos) m_error.erase(last_read);
-    return false;
+    return Tree_NodePtr();
   }
 
  private:
-  enum class Descriptor { kNone, kExpectObject, kInside, kValue, kChanged, kLeaf };
   struct Frame {
-    Tree_NodePtr node;
+    Tree_Node* node;
     std::size_t members = 0;
-    bool is_array = false;
-    bool numbered = true;  // every member so far is named after its index
+    bool is_array;
     bool described = false;
   };
 
-  static bool IsIndexName(std::string_view name, std::size_t index) {
-    char digits[24];
-    return name == Tree_JsonShape::Decimal(index, digits);
-  }
-
-  bool Fail(std::string message) {
-    if (m_error.empty()) {
-      m_error = std::move(message);
-      m_error_offset = static_cast<std::size_t>(m_cursor - m_text.data());
+  // ---- Failures ------------------------------------------------------------------------
+  bool FailAt(std::size_t at, std::string message) {
+    if (m_in.Failed()) {
+      m_io_failure = true;
+      message = m_in.ReadError();
     }
+    m_error = std::move(message);
+    m_error_at = at;
+    m_error_line = m_line;
+    m_error_line_start = std::min(m_line_start, at);
     return false;
   }
-
-  // The parser has read the literal and at most one byte after it: "-0" is the only
-  // integer literal whose text its value does not give back.
-  bool IsMinusZero() const {
-    std::size_t end = static_cast<std::size_t>(m_cursor - m_text.data());
-    if (end > 0 && m_text[end - 1] != '0') --end;
-    return end >= 2 && m_text[end - 1] == '0' && m_text[end - 2] == '-';
+  bool Fail(std::string message) { return FailAt(m_in.Offset(), std::move(message)); }
+  bool FailHere(std::string_view what) {
+    const int c = m_in.Peek();
+    if (c < 0) return Fail("unexpected end of input: expected " + std::string(what));
+    return Fail("unexpected " + Describe(c) + ": expected " + std::string(what));
+  }
+  static std::string Describe(int c) {
+    if (c >= 0x20 && c < 0x7f) return std::string("'") + static_cast<char>(c) + "'";
+    char text[16];
+    std::snprintf(text, sizeof text, "byte 0x%02x", c);
+    return text;
   }
 
-  // A new node for the next value: the top node, the next element of an array, or the
-  // member whose name was just read. Leaves hold `value`.
-  Tree_NodePtr NewChild(bool leaf, std::string value) {
-    RWCString name;
-    if (m_open.empty()) {
-      if (m_root != nullptr) {
-        Fail("more than one top-level value");
-        return Tree_NodePtr();
+  // ---- Bytes ---------------------------------------------------------------------------
+  void SkipBlanks() {
+    for (;;) {
+      const char* at = m_in.Cur();
+      const char* end = m_in.End();
+      while (at < end) {
+        const char c = *at;
+        if (c == ' ' || c == '\t' || c == '\r') {
+          ++at;
+        } else if (c == '\n') {
+          ++at;
+          ++m_line;
+          m_in.SetCur(at);
+          m_line_start = m_in.Offset();
+        } else {
+          m_in.SetCur(at);
+          return;
+        }
       }
-      name = RWCString(m_options.root_name);
-    } else if (m_open.back().is_array) {
-      char digits[24];
-      name = RWCString(Tree_JsonShape::Decimal(m_open.back().members, digits));
-      ++m_open.back().members;
-    } else {
-      name = RWCString(std::move(m_key));
+      m_in.SetCur(at);
+      if (!m_in.Fill()) return;
     }
-    Tree_NodePtr node(
-        leaf ? new Tree_Node(std::move(name), new Tree_Value(RWCString(std::move(value)), 0))
-             : new Tree_Node(std::move(name)));
+  }
+  bool Expect(char c, std::string_view what) {
+    if (m_in.Peek() != static_cast<unsigned char>(c)) return FailHere(what);
+    m_in.Skip();
+    return true;
+  }
+
+  // A string, the opening quote next; its unescaped text in `out`.
+  bool ReadString(std::string& out) {
+    const std::size_t start = m_in.Offset();
+    m_in.Skip();
+    out.clear();
+    for (;;) {
+      if (!m_in.Fill()) return FailAt(start, "a string without its closing quote");
+      const char* at = m_in.Cur();
+      const char* end = m_in.End();
+      const char* run = at;
+      while (at < end && kPlain.plain[static_cast<unsigned char>(*at)]) ++at;
+      out.append(run, static_cast<std::size_t>(at - run));
+      m_in.SetCur(at);
+      if (at == end) continue;
+      const auto c = static_cast<unsigned char>(*at);
+      if (c == '"') {
+        m_in.Skip();
+        return true;
+      }
+      if (c == '\\') {
+        if (!ReadEscape(out)) return false;
+      } else if (c < 0x20) {
+        return Fail("a control character in a string: JSON writes it as an escape");
+      } else if (!ReadMultibyte(c, out)) {
+        return false;
+      }
+    }
+  }
+
+  bool ReadEscape(std::string& out) {
+    const std::size_t start = m_in.Offset();
+    m_in.Skip();
+    const int c = m_in.Peek();
+    m_in.Skip();
+    switch (c) {
+      case '"':
+      case '\\':
+      case '/':
+        out += static_cast<char>(c);
+        return true;
+      case 'b':
+        out += '\b';
+        return true;
+      case 'f':
+        out += '\f';
+        return true;
+      case 'n':
+        out += '\n';
+        return true;
+      case 'r':
+        out += '\r';
+        return true;
+      case 't':
+        out += '\t';
+        return true;
+      case 'u':
+        break;
+      default:
+        return FailAt(start, "an unknown escape in a string");
+    }
+    unsigned code = 0;
+    if (!ReadHex4(start, code)) return false;
+    if (code >= 0xdc00 && code <= 0xdfff) {
+      return FailAt(start, "a lone low surrogate \\u escape: not a character");
+    }
+    if (code >= 0xd800 && code <= 0xdbff) {
+      unsigned low = 0;
+      if (m_in.Peek() != '\\') return FailAt(start, "a high surrogate without its low half");
+      m_in.Skip();
+      if (m_in.Peek() != 'u') return FailAt(start, "a high surrogate without its low half");
+      m_in.Skip();
+      if (!ReadHex4(start, low)) return false;
+      if (low < 0xdc00 || low > 0xdfff) {
+        return FailAt(start, "a high surrogate without its low half");
+      }
+      code = 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00);
+    }
+    AppendUtf8(code, out);
+    return true;
+  }
+
+  bool ReadHex4(std::size_t start, unsigned& code) {
+    for (int digit = 0; digit < 4; ++digit) {
+      const int value = HexDigit(m_in.Peek());
+      if (value < 0) return FailAt(start, "\\u needs four hex digits");
+      m_in.Skip();
+      code = code * 16 + static_cast<unsigned>(value);
+    }
+    return true;
+  }
+
+  // A UTF-8 sequence led by `lead`: well formed, shortest form, no surrogates.
+  bool ReadMultibyte(unsigned char lead, std::string& out) {
+    const std::size_t start = m_in.Offset();
+    int length = 0;
+    unsigned low = 0x80, high = 0xbf;  // the range of the second byte
+    if (lead >= 0xc2 && lead <= 0xdf) {
+      length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+      length = 3;
+      if (lead == 0xe0) low = 0xa0;
+      if (lead == 0xed) high = 0x9f;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+      length = 4;
+      if (lead == 0xf0) low = 0x90;
+      if (lead == 0xf4) high = 0x8f;
+    } else {
+      return FailAt(start, "ill-formed UTF-8 in a string");
+    }
+    out += static_cast<char>(lead);
+    m_in.Skip();
+    for (int index = 1; index < length; ++index) {
+      const int next = m_in.Peek();
+      if (next < 0 || static_cast<unsigned>(next) < low || static_cast<unsigned>(next) > high) {
+        return FailAt(start, "ill-formed UTF-8 in a string");
+      }
+      low = 0x80, high = 0xbf;
+      out += static_cast<char>(next);
+      m_in.Skip();
+    }
+    return true;
+  }
+
+  // A number literal, copied as written.
+  bool ReadNumber(std::string& out) {
+    out.clear();
+    const auto take = [&] {
+      out += static_cast<char>(m_in.Peek());
+      m_in.Skip();
+    };
+    const auto digits = [&] {
+      const std::size_t before = out.size();
+      for (;;) {
+        const int c = m_in.Peek();
+        if (c < '0' || c > '9') break;
+        take();
+      }
+      return out.size() > before;
+    };
+    if (m_in.Peek() == '-') take();
+    if (m_in.Peek() == '0') {
+      take();
+    } else if (!digits()) {
+      return FailHere("a digit");
+    }
+    if (m_in.Peek() == '.') {
+      take();
+      if (!digits()) return FailHere("a digit after the decimal point");
+    }
+    if (m_in.Peek() == 'e' || m_in.Peek() == 'E') {
+      take();
+      if (m_in.Peek() == '+' || m_in.Peek() == '-') take();
+      if (!digits()) return FailHere("a digit in the exponent");
+    }
+    return true;
+  }
+
+  bool ReadWord(std::string_view word) {
+    const std::size_t start = m_in.Offset();
+    for (const char c : word) {
+      if (m_in.Peek() != static_cast<unsigned char>(c)) {
+        return FailAt(start, "an invalid literal: JSON has true, false and null");
+      }
+      m_in.Skip();
+    }
+    return true;
+  }
+
+  // A scalar: its text in `out` and its kind. False on anything else.
+  bool ReadScalar(std::string& out, Tree_NodeKind& kind) {
+    switch (m_in.Peek()) {
+      case '"':
+        kind = Tree_NodeKind::kString;
+        return ReadString(out);
+      case 't':
+        kind = Tree_NodeKind::kBoolean;
+        out = "true";
+        return ReadWord(out);
+      case 'f':
+        kind = Tree_NodeKind::kBoolean;
+        out = "false";
+        return ReadWord(out);
+      case 'n':
+        kind = Tree_NodeKind::kNull;
+        out = "null";
+        return ReadWord(out);
+      default:
+        kind = Tree_NodeKind::kNumber;
+        return ReadNumber(out);
+    }
+  }
+
+  // ---- Nodes ---------------------------------------------------------------------------
+
+  // The name of the next value: the top node's, the next index of an array, or the member
+  // name just read.
+  RWCString NextName() {
+    if (m_open.empty()) return RWCString(m_options.root_name);
+    Frame& frame = m_open.back();
+    if (frame.is_array) {
+      char digits[24];
+      return RWCString(Tree_JsonMapping::IndexName(frame.members++, digits));
+    }
+    return RWCString(std::move(m_key));
+  }
+
+  void Place(Tree_NodePtr node) {
     if (m_open.empty()) {
-      m_root = node;
+      m_root = std::move(node);
     } else {
       m_open.back().node->Add(node);
     }
-    return node;
-  }
-
-  bool Placed(const Tree_NodePtr& node) {
-    if (node == nullptr) return false;
     if (m_options.progress && (++m_nodes & 0xffff) == 0) {
-      m_options.progress(static_cast<std::size_t>(m_cursor - m_text.data()), m_nodes);
+      m_options.progress(m_in.Offset(), m_nodes);
     }
-    return true;
   }
 
-  bool Literal(std::string_view text) {
-    if (InDescriptor()) return Fail("wrong type of value in a @tree descriptor");
-    return Placed(NewChild(true, std::string(text)));
-  }
-
-  bool Open(bool is_array) {
-    Tree_NodePtr node = NewChild(false, {});
-    if (!Placed(node)) return false;
-    Frame frame;
-    frame.node = std::move(node);
-    frame.is_array = is_array;
-    m_open.push_back(std::move(frame));
-    return true;
-  }
-
-  // ---- The "@tree" descriptor: {"value": "...", "changed": N, "leaf": true} -----------
-  // Between the "@tree" key and the end of its object every event belongs to the descriptor.
-  bool InDescriptor() const { return m_descriptor != Descriptor::kNone; }
-  bool DescriptorKey(const std::string& name) {
-    static constexpr std::string_view kFields[] = {"value", "changed", "leaf"};
-    for (int field = 0; field < 3; ++field) {
-      if (name != kFields[field]) continue;
-      if (field < m_next_field) return Fail("@tree fields come once, as value, changed, leaf");
-      m_next_field = field + 1;
-      m_descriptor = field == 0   ? Descriptor::kValue
-                     : field == 1 ? Descriptor::kChanged
-                                  : Descriptor::kLeaf;
+  bool Value() {
+    const int c = m_in.Peek();
+    if (c == '{' || c == '[') {
+      m_in.Skip();
+      Tree_NodePtr node(new Tree_Node(NextName()));
+      node->SetKind(c == '{' ? Tree_NodeKind::kObject : Tree_NodeKind::kArray);
+      Tree_Node* raw = node.get();
+      Place(std::move(node));
+      m_open.push_back({raw, 0, c == '['});
       return true;
     }
-    return Fail("unknown @tree field \"" + name + "\"");
-  }
-  bool DescriptorValue(std::string& text) {
-    if (m_descriptor != Descriptor::kValue)
-      return Fail("wrong type of value in a @tree descriptor");
-    m_described_value = std::make_unique<std::string>(std::move(text));
-    m_descriptor = Descriptor::kInside;
-    return true;
-  }
-  bool DescriptorChanged(Json::number_integer_t value) {
-    if (m_descriptor != Descriptor::kChanged)
-      return Fail("wrong type of value in a @tree descriptor");
-    if (value == 0 || value < INT32_MIN || value > INT32_MAX || IsMinusZero()) {
-      return Fail("\"changed\" in a @tree descriptor is a nonzero int");
+    if (c < 0) return FailHere("a value");
+    if (c != '"' && c != 't' && c != 'f' && c != 'n' && c != '-' && (c < '0' || c > '9')) {
+      return FailHere("a value");
     }
-    m_described_change = static_cast<int>(value);
-    m_descriptor = Descriptor::kInside;
+    Tree_NodeKind kind;
+    if (!ReadScalar(m_text, kind)) return false;
+    Tree_NodePtr node(new Tree_Node(NextName(), new Tree_Value(RWCString(m_text), 0)));
+    node->SetKind(kind);
+    Place(std::move(node));
     return true;
   }
-  bool DescriptorLeaf(bool value) {
-    if (m_descriptor != Descriptor::kLeaf || !value) {
-      return Fail("\"leaf\" in a @tree descriptor is true when present");
+
+  // A member name, then its colon; reads the descriptor when it leads an object in exact
+  // mode.
+  bool Member(bool first) {
+    const std::size_t at = m_in.Offset();
+    if (m_in.Peek() != '"') return FailHere("a member name in quotes");
+    if (!ReadString(m_key)) return false;
+    SkipBlanks();
+    if (!Expect(':', "':' after a member name")) return false;
+    SkipBlanks();
+    Frame& frame = m_open.back();
+    if (first && m_options.exact && m_key == Tree_JsonMapping::kDescriptor) {
+      frame.described = true;
+      return Descriptor(frame);
     }
-    m_described_leaf = true;
-    m_descriptor = Descriptor::kInside;
+    if (frame.node->IsLeaf()) return FailAt(at, "a node described as a leaf has no members");
+    if (!Tree_Node::IsKeptKeyName(m_key)) {
+      return FailAt(at, m_key.empty() ? "an empty member name: a tree node cannot have it"
+                                      : "the member name \"" + m_key +
+                                            "\" has a blank at either end: a tree node "
+                                            "cannot have it");
+    }
+    ++frame.members;
+    return Value();
+  }
+
+  // Closes the innermost branch.
+  bool Close() {
+    Frame& frame = m_open.back();
+    if (frame.described) {
+      Tree_Node& node = *frame.node;
+      if (node.GetKind() == Tree_NodeKind::kArray && !Tree_JsonMapping::HasIndexNames(node)) {
+        return Fail("an array descriptor over members not named 0, 1, 2, ...");
+      }
+      if (!Tree_JsonMapping::NeedsDescriptor(node, true)) {
+        return Fail("a @tree descriptor that says nothing JSON cannot say plainly");
+      }
+    }
+    m_in.Skip();
+    m_open.pop_back();
     return true;
   }
-  bool EndDescriptor() {
-    m_descriptor = Descriptor::kNone;
-    m_next_field = 0;
-    std::unique_ptr<std::string> value = std::move(m_described_value);
-    const int change = std::exchange(m_described_change, 0);
-    const bool leaf = std::exchange(m_described_leaf, false);
-    if (value == nullptr && (change != 0 || leaf)) {
+
+  // ---- The descriptor: {"value": V, "changed": N, "leaf": true, "incomplete": true,
+  // "array": true}, each field at most once and in that order -----------------------------
+  bool Descriptor(Frame& frame) {
+    static constexpr std::string_view kFields[] = {
+        Tree_JsonMapping::kValueField, Tree_JsonMapping::kChangedField,
+        Tree_JsonMapping::kLeafField, Tree_JsonMapping::kIncompleteField,
+        Tree_JsonMapping::kArrayField};
+    if (m_in.Peek() != '{') return FailHere("an object after \"@tree\"");
+    m_in.Skip();
+    SkipBlanks();
+    Described described;
+    std::size_t next_field = 0;
+    if (m_in.Peek() != '}') {
+      for (;;) {
+        const std::size_t at = m_in.Offset();
+        if (m_in.Peek() != '"') return FailHere("a @tree field name in quotes");
+        if (!ReadString(m_key)) return false;
+        std::size_t field = 0;
+        while (field < 5 && m_key != kFields[field]) ++field;
+        if (field == 5) return FailAt(at, "unknown @tree field \"" + m_key + "\"");
+        if (field < next_field) {
+          return FailAt(at,
+                        "@tree fields come once, in the order value, changed, leaf, "
+                        "incomplete, array");
+        }
+        next_field = field + 1;
+        SkipBlanks();
+        if (!Expect(':', "':' after a @tree field")) return false;
+        SkipBlanks();
+        const std::size_t value_at = m_in.Offset();
+        const int c = m_in.Peek();
+        if (c == '{' || c == '[') return Fail("a @tree field holds no objects or arrays");
+        if (c < 0) return FailHere("a value");
+        Tree_NodeKind kind;
+        if (!ReadScalar(m_text, kind)) return false;
+        if (!DescriptorField(field, kind, value_at, described)) return false;
+        SkipBlanks();
+        if (m_in.Peek() == '}') break;
+        if (!Expect(',', "',' or '}' in a @tree descriptor")) return false;
+        SkipBlanks();
+      }
+    }
+    m_in.Skip();
+    return ApplyDescriptor(frame, described);
+  }
+
+  bool DescriptorField(std::size_t field, Tree_NodeKind kind, std::size_t at, Described& out) {
+    switch (field) {
+      case 0:
+        out.value = m_text;
+        out.value_kind = kind;
+        return true;
+      case 1: {
+        int changed = 0;
+        const char* end = m_text.data() + m_text.size();
+        const auto parsed = std::from_chars(m_text.data(), end, changed);
+        if (kind != Tree_NodeKind::kNumber || parsed.ec != std::errc() || parsed.ptr != end ||
+            changed == 0) {
+          return FailAt(at, "\"changed\" in a @tree descriptor is a nonzero int");
+        }
+        out.changed = changed;
+        return true;
+      }
+      default:
+        if (kind != Tree_NodeKind::kBoolean || m_text != "true") {
+          std::string message(1, '"');
+          message.append(m_key).append("\" in a @tree descriptor is true when present");
+          return FailAt(at, message);
+        }
+        (field == 2 ? out.leaf : field == 3 ? out.incomplete : out.array) = true;
+        return true;
+    }
+  }
+
+  bool ApplyDescriptor(Frame& frame, Described& described) {
+    if (!described.value && (described.changed != 0 || described.leaf)) {
       return Fail("a @tree descriptor with \"changed\" or \"leaf\" needs a \"value\"");
     }
-    if (value == nullptr) return true;
-    Frame& frame = m_open.back();
-    if (!leaf) {
-      frame.node->SetTreeValue(new Tree_Value(RWCString(std::move(*value)), change));
-      return true;
+    if (described.leaf && described.array) return Fail("a leaf is not an array");
+    if (described.value && !described.leaf && described.value_kind != Tree_NodeKind::kString) {
+      return Fail("the value of a branch is a string in a @tree descriptor");
     }
-    // The branch made for the object becomes a leaf; it is still its parent's last child.
-    Tree_NodePtr leaf_node(
-        new Tree_Node(frame.node->KeyName(), new Tree_Value(RWCString(std::move(*value)), change)));
-    if (Tree_Node* parent = frame.node->GetParent()) {
-      parent->Remove(parent->GetChildCount() - 1);
-      parent->Add(leaf_node);
+    Tree_Node* node = frame.node;
+    if (described.leaf) {
+      // The branch made for the object becomes a leaf; it is still its parent's last child.
+      Tree_NodePtr leaf(
+          new Tree_Node(node->KeyName(),
+                        new Tree_Value(RWCString(std::move(*described.value)), described.changed)));
+      leaf->SetKind(described.value_kind);
+      if (Tree_Node* parent = node->GetParent()) {
+        parent->Remove(parent->GetChildCount() - 1);
+        parent->Add(leaf);
+      } else {
+        m_root = leaf;
+      }
+      node = leaf.get();
+      frame.node = node;
     } else {
-      m_root = leaf_node;
+      if (described.value) {
+        node->SetTreeValue(
+            new Tree_Value(RWCString(std::move(*described.value)), described.changed));
+      }
+      if (described.array) node->SetKind(Tree_NodeKind::kArray);
     }
-    frame.node = std::move(leaf_node);
+    if (described.incomplete) node->SetSingleNodeComplete(false);
     return true;
   }
 
-  std::string_view m_text;
-  const char* m_cursor;
+  // ---- The document --------------------------------------------------------------------
+  bool Parse() {
+    // A UTF-8 byte order mark at the start is not part of the document.
+    if (m_in.Peek() == 0xef) {
+      m_in.Skip();
+      if (m_in.Peek() != 0xbb) return Fail("unexpected byte 0xef: expected a value");
+      m_in.Skip();
+      if (m_in.Peek() != 0xbf) return Fail("unexpected byte 0xbb: expected a value");
+      m_in.Skip();
+      m_line_start = m_in.Offset();
+    }
+    SkipBlanks();
+    if (m_in.Peek() < 0) {
+      if (m_in.Failed()) return Fail("");
+      return Fail("no JSON document: the input is empty or blank");
+    }
+    if (!Value()) return false;
+    while (!m_open.empty()) {
+      SkipBlanks();
+      Frame& frame = m_open.back();
+      const int closing = frame.is_array ? ']' : '}';
+      const bool first = frame.members == 0 && !frame.described;
+      if (m_in.Peek() == closing) {
+        if (!Close()) return false;
+        continue;
+      }
+      if (!first) {
+        if (!Expect(',', frame.is_array ? "',' or ']' after an array element"
+                                        : "',' or '}' after a member")) {
+          return false;
+        }
+        SkipBlanks();
+      }
+      if (frame.is_array ? !Value() : !Member(first)) return false;
+    }
+    SkipBlanks();
+    if (m_in.Peek() >= 0) return FailHere("the end of input after the document");
+    if (m_in.Failed()) return Fail("");
+    return true;
+  }
+
+  Tree_ByteInput& m_in;
   const Tree_JsonReadOptions& m_options;
   Tree_NodePtr m_root;
   std::vector<Frame> m_open;
   std::string m_key;
+  std::string m_text;
   std::size_t m_nodes = 0;
-  std::string m_error;
-  std::size_t m_error_offset = 0;
+  std::size_t m_line = 1;
+  std::size_t m_line_start = 0;  // the offset of the current line's first byte
 
-  Descriptor m_descriptor = Descriptor::kNone;
-  int m_next_field = 0;
-  std::unique_ptr<std::string> m_described_value;
-  int m_described_change = 0;
-  bool m_described_leaf = false;
+  std::string m_error;
+  bool m_io_failure = false;
+  std::size_t m_error_at = 0;
+  std::size_t m_error_line = 1;
+  std::size_t m_error_line_start = 0;
 };
 
 }  // namespace
 
+Tree_NodePtr Tree_ReadJson(Tree_ByteInput& input, const Tree_JsonReadOptions& options,
+                           Tree_FormatError* error) {
+  return JsonReader(input, options).Read(error);
+}
+
 Tree_NodePtr Tree_Json::Read(std::string_view text, const Tree_JsonReadOptions& options,
                              Tree_FormatError* error) {
-  TreeBuilder builder(text, options);
-  const char* begin = text.data();
-  const bool parsed =
-      nlohmann::json::sax_parse(TrackingIterator(begin, builder.Cursor()),
-                                TrackingIterator(begin + text.size(), nullptr), &builder);
-  if (parsed && !builder.Failed()) return builder.TakeRoot();
-  if (error != nullptr) {
-    error->message = builder.Failed() ? builder.ErrorMessage() : "not a JSON document";
-    error->SetLineColumn(text, builder.ErrorOffset());
-  }
-  return Tree_NodePtr();
+  Tree_ByteInput input(text);
+  return Tree_ReadJson(input, options, error);
+}
+
+Tree_NodePtr Tree_Json::Read(std::istream& in, const Tree_JsonReadOptions& options,
+                             Tree_FormatError* error) {
+  Tree_ByteInput input = Tree_ByteInput::FromStream(in);
+  return Tree_ReadJson(input, options, error);
 }

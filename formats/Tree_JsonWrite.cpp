@@ -1,107 +1,93 @@
-// JSON export: an explicit stack of open branches; strings go through nlohmann's serializer,
-// which escapes them and refuses invalid UTF-8.
-#include <algorithm>
-#include <memory>
-#include <nlohmann/json.hpp>
+// JSON export: an explicit stack of open branches, a small escaper of our own that checks
+// UTF-8 as it copies, and output through Tree_ByteOutput (a bounded buffer for streams).
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "formats/Tree_ByteOutput.h"
 #include "formats/Tree_Json.h"
-#include "formats/Tree_JsonShape.h"
-
-bool Tree_Json::IsLiteral(std::string_view text) {
-  if (text == "true" || text == "false" || text == "null") return true;
-  std::size_t at = 0;
-  const auto digits = [&] {
-    const std::size_t start = at;
-    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
-    return at > start;
-  };
-  if (at < text.size() && text[at] == '-') ++at;
-  if (at < text.size() && text[at] == '0') {
-    ++at;
-  } else if (!digits()) {
-    return false;
-  }
-  if (at < text.size() && text[at] == '.') {
-    ++at;
-    if (!digits()) return false;
-  }
-  if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-    ++at;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
-    if (!digits()) return false;
-  }
-  return at == text.size();
-}
-
-bool Tree_JsonShape::HasIndexNames(Tree_Node& node) {
-  const int count = node.GetChildCount();
-  for (int index = 0; index < count; ++index) {
-    char digits[24];
-    if (node.GetChildAt(index)->KeyName().view() != Tree_JsonShape::Decimal(index, digits)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-Tree_JsonShape::Kind Tree_JsonShape::Classify(Tree_Node& node) {
-  const Tree_Value* value = node.TreeValue();
-  if (value != nullptr && value->IsChange() != 0) return kDescribed;
-  const std::string_view text = value != nullptr ? value->Value().view() : std::string_view();
-  if (node.IsLeaf()) return Tree_Json::IsLiteral(text) ? kLiteral : kString;
-  if (node.IsEmpty()) {
-    if (value == nullptr) return kEmptyObject;
-    if (Tree_Json::IsLiteral(text)) return kString;
-    return text == kEmptyArrayValue ? kEmptyArray : kDescribed;
-  }
-  if (value == nullptr) {
-    if (HasIndexNames(node)) return kArray;
-    // Import reads a leading "@tree" member as the descriptor.
-    return node.GetChildAt(0)->KeyName().view() == Tree_Json::kDescriptor ? kDescribed : kObject;
-  }
-  return text == kNumberedObjectValue && HasIndexNames(node) ? kObject : kDescribed;
-}
+#include "formats/Tree_JsonMapping.h"
 
 namespace {
 
+// Bytes a string writes as they stand: printable ASCII but the quote and the backslash.
+struct PlainTable {
+  bool plain[256] = {};
+  constexpr PlainTable() {
+    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
+  }
+};
+constexpr PlainTable kPlain;
+
+// The length of the well-formed UTF-8 sequence at `at` (shortest form, no surrogates), or 0.
+std::size_t Utf8Length(const unsigned char* at, const unsigned char* end) {
+  const unsigned lead = at[0];
+  std::size_t length;
+  unsigned low = 0x80, high = 0xbf;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    if (lead == 0xe0) low = 0xa0;
+    if (lead == 0xed) high = 0x9f;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    if (lead == 0xf0) low = 0x90;
+    if (lead == 0xf4) high = 0x8f;
+  } else {
+    return 0;
+  }
+  if (static_cast<std::size_t>(end - at) < length) return 0;
+  for (std::size_t index = 1; index < length; ++index) {
+    if (at[index] < low || at[index] > high) return 0;
+    low = 0x80, high = 0xbf;
+  }
+  return length;
+}
+
 class JsonWriter {
  public:
-  JsonWriter(std::string& out, const Tree_JsonWriteOptions& options)
+  JsonWriter(Tree_ByteOutput& out, const Tree_JsonWriteOptions& options)
       : m_out(out),
-        m_serializer(std::make_shared<nlohmann::detail::output_string_adapter<char>>(out), ' '),
-        m_scratch(std::string()),
-        m_indent(options.indent) {}
+        m_exact(options.exact),
+        m_indent(options.compact || options.indent < 0 ? -1 : options.indent),
+        m_max_indent(options.max_indent_bytes) {}
 
-  // Throws nlohmann's type_error on invalid UTF-8; m_current then names the node.
-  void Write(Tree_Node& top) {
-    Value(top);
-    while (!m_open.empty()) {
+  bool Write(Tree_Node& top, Tree_FormatError* error) {
+    bool written = Value(top);
+    while (written && !m_open.empty()) {
       Frame& frame = m_open.back();
       Tree_Node& node = *frame.node;
       if (frame.next == node.GetChildCount()) {
         const bool empty = frame.next == 0 && !frame.described;
+        const char closing = frame.is_array ? ']' : '}';
         m_open.pop_back();
-        if (!empty) NewLine();
-        m_out += frame.is_array ? ']' : '}';
+        if (!empty) written = NewLine();
+        m_out.Append(closing);
         continue;
       }
       Tree_Node& child = *node.GetChildAt(frame.next).get();
-      if (frame.next++ > 0 || frame.described) m_out += ',';
-      NewLine();
-      if (!frame.is_array) {
+      if (frame.next++ > 0 || frame.described) m_out.Append(',');
+      written = NewLine();
+      if (written && !frame.is_array) {
         m_current = &child;
-        String(child.KeyName().view());
-        m_out += m_indent >= 0 ? ": " : ":";
+        written = String(child.KeyName().view());
+        m_out.Append(m_indent >= 0 ? std::string_view(": ") : std::string_view(":"));
       }
-      Value(child);
+      if (written) written = Value(child) && m_out.MaybeFlush();
+      if (!written && m_failure == Failure::kNone) m_failure = Failure::kStream;
     }
+    if (written && m_indent >= 0) m_out.Append('\n');
+    if (written && !m_out.Flush()) {
+      written = false;
+      m_failure = Failure::kStream;
+    }
+    if (!written && error != nullptr) Report(*error);
+    return written;
   }
 
-  Tree_Node* Current() const { return m_current; }
-
  private:
+  enum class Failure { kNone, kUtf8, kIndent, kStream };
   struct Frame {
     Tree_Node* node;
     int next;
@@ -109,116 +95,198 @@ class JsonWriter {
     bool described;
   };
 
-  void NewLine() {
-    if (m_indent < 0) return;
-    m_out += '\n';
-    m_out.append(m_open.size() * static_cast<std::size_t>(m_indent), ' ');
-  }
-
-  // Plain ASCII needs no escape and no UTF-8 check: it is copied as it stands. Anything else
-  // goes through nlohmann's serializer.
-  void String(std::string_view text) {
-    const bool plain = std::all_of(text.begin(), text.end(), [](char c) {
-      const auto byte = static_cast<unsigned char>(c);
-      return byte >= 0x20 && byte < 0x80 && c != '"' && c != '\\';
-    });
-    if (plain) {
-      m_out += '"';
-      m_out += text;
-      m_out += '"';
-      return;
-    }
-    m_scratch.get_ref<std::string&>().assign(text);
-    m_serializer.dump(m_scratch, false, false, 0);
-  }
-
-  void Value(Tree_Node& node) {
-    m_current = &node;
-    const Tree_Value* value = node.TreeValue();
-    switch (Tree_JsonShape::Classify(node)) {
-      case Tree_JsonShape::kLiteral:
-        m_out += value->Value().view();
+  void Report(Tree_FormatError& error) const {
+    const std::string path =
+        m_current != nullptr ? Tree_FormatError::ShownPath(m_current->GetPath().view()) : "";
+    switch (m_failure) {
+      case Failure::kUtf8:
+        error.message = path + ": not valid UTF-8, which JSON cannot hold (the text format can)";
+        error.code = Tree_StatusCode::kInvalidInput;
         return;
-      case Tree_JsonShape::kString:
-        String(value->Value().view());
+      case Failure::kIndent:
+        error.message = path + ": the indentation would pass " + std::to_string(m_max_indent) +
+                        " bytes at depth " + std::to_string(m_open.size()) +
+                        ": write compact JSON instead";
+        error.code = Tree_StatusCode::kTooLarge;
         return;
-      case Tree_JsonShape::kEmptyArray:
-        m_out += "[]";
-        return;
-      case Tree_JsonShape::kEmptyObject:
-        m_out += "{}";
-        return;
-      case Tree_JsonShape::kArray:
-        m_out += '[';
-        m_open.push_back({&node, 0, true, false});
-        return;
-      case Tree_JsonShape::kObject:
-        m_out += '{';
-        m_open.push_back({&node, 0, false, false});
-        return;
-      case Tree_JsonShape::kDescribed:
-        m_out += '{';
-        m_open.push_back({&node, 0, false, true});
-        Descriptor(node, value);
+      default:
+        error.message = "cannot write the output";
+        error.code = Tree_StatusCode::kIo;
         return;
     }
   }
 
-  void Descriptor(Tree_Node& node, const Tree_Value* value) {
-    const char* colon = m_indent >= 0 ? ": " : ":";
-    const char* comma = m_indent >= 0 ? ", " : ",";
-    NewLine();
-    String(Tree_Json::kDescriptor);
-    m_out += colon;
-    m_out += '{';
-    const char* separator = "";
-    if (value != nullptr) {
-      m_out += "\"value\"";
-      m_out += colon;
-      String(value->Value().view());
-      separator = comma;
-      if (value->IsChange() != 0) {
-        m_out += separator;
-        m_out += "\"changed\"";
-        m_out += colon;
-        m_out += std::to_string(value->IsChange());
+  bool NewLine() {
+    if (m_indent < 0) return true;
+    const std::size_t spaces = m_open.size() * static_cast<std::size_t>(m_indent);
+    m_indented += spaces;
+    if (m_indented > m_max_indent) {
+      m_failure = Failure::kIndent;
+      return false;
+    }
+    m_out.Append('\n');
+    m_out.AppendSpaces(spaces);
+    return true;
+  }
+
+  bool String(std::string_view text) {
+    std::string& out = m_out.Bytes();
+    out += '"';
+    const auto* at = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = at + text.size();
+    while (at < end) {
+      const auto* run = at;
+      while (at < end && kPlain.plain[*at]) ++at;
+      out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(at - run));
+      if (at == end) break;
+      const unsigned c = *at;
+      if (c >= 0x80) {
+        const std::size_t length = Utf8Length(at, end);
+        if (length == 0) {
+          m_failure = Failure::kUtf8;
+          return false;
+        }
+        out.append(reinterpret_cast<const char*>(at), length);
+        at += length;
+        continue;
+      }
+      ++at;
+      switch (c) {
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
+        default: {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        }
       }
     }
-    if (node.IsLeaf()) {
-      m_out += separator;
-      m_out += "\"leaf\"";
-      m_out += colon;
-      m_out += "true";
-    }
-    m_out += '}';
+    out += '"';
+    return true;
   }
 
-  std::string& m_out;
-  nlohmann::detail::serializer<nlohmann::json> m_serializer;
-  nlohmann::json m_scratch;
+  bool Scalar(Tree_NodeKind kind, std::string_view text) {
+    if (kind == Tree_NodeKind::kString) return String(text);
+    m_out.Append(text);
+    return true;
+  }
+
+  bool Value(Tree_Node& node) {
+    m_current = &node;
+    const Tree_NodeKind kind = Tree_JsonMapping::ExportKind(node);
+    if (Tree_JsonMapping::NeedsDescriptor(node, m_exact)) {
+      m_out.Append('{');
+      m_open.push_back({&node, 0, false, true});
+      return Descriptor(node, kind);
+    }
+    if (node.IsLeaf()) return Scalar(kind, node.TreeValue()->Value().view());
+    if (node.IsEmpty()) {
+      m_out.Append(kind == Tree_NodeKind::kArray ? std::string_view("[]") : "{}");
+      return true;
+    }
+    const bool is_array = kind == Tree_NodeKind::kArray;
+    m_out.Append(is_array ? '[' : '{');
+    m_open.push_back({&node, 0, is_array, false});
+    return true;
+  }
+
+  // The "@tree" member: plain export writes the value of a branch alone, exact export every
+  // field the node needs (see Tree_JsonMapping.h).
+  bool Descriptor(Tree_Node& node, Tree_NodeKind kind) {
+    const std::string_view colon = m_indent >= 0 ? ": " : ":";
+    const std::string_view comma = m_indent >= 0 ? ", " : ",";
+    if (!NewLine()) return false;
+    m_out.Append('"');
+    m_out.Append(Tree_JsonMapping::kDescriptor);
+    m_out.Append('"');
+    m_out.Append(colon);
+    m_out.Append('{');
+    std::string_view separator;
+    const auto field = [&](std::string_view name) {
+      m_out.Append(separator);
+      m_out.Append('"');
+      m_out.Append(name);
+      m_out.Append('"');
+      m_out.Append(colon);
+      separator = comma;
+    };
+    const Tree_Value* value = node.TreeValue();
+    if (value != nullptr) {
+      field(Tree_JsonMapping::kValueField);
+      if (!Scalar(node.IsLeaf() ? kind : Tree_NodeKind::kString, value->Value().view())) {
+        return false;
+      }
+      if (m_exact && value->IsChange() != 0) {
+        field(Tree_JsonMapping::kChangedField);
+        m_out.Append(std::to_string(value->IsChange()));
+      }
+    }
+    if (m_exact) {
+      if (node.IsLeaf()) {
+        field(Tree_JsonMapping::kLeafField);
+        m_out.Append("true");
+      }
+      if (!node.IsSingleNodeComplete()) {
+        field(Tree_JsonMapping::kIncompleteField);
+        m_out.Append("true");
+      }
+      if (!node.IsLeaf() && kind == Tree_NodeKind::kArray) {
+        field(Tree_JsonMapping::kArrayField);
+        m_out.Append("true");
+      }
+    }
+    m_out.Append('}');
+    return true;
+  }
+
+  Tree_ByteOutput& m_out;
+  bool m_exact;
   int m_indent;
+  std::size_t m_max_indent;
+  std::size_t m_indented = 0;
   std::vector<Frame> m_open;
   Tree_Node* m_current = nullptr;
+  Failure m_failure = Failure::kNone;
 };
+
+bool WriteTo(const Tree_NodePtr& tree, Tree_ByteOutput& out, const Tree_JsonWriteOptions& options,
+             Tree_FormatError* error) {
+  if (tree == nullptr) {
+    if (error != nullptr) error->message = "no tree to write";
+    return false;
+  }
+  return JsonWriter(out, options).Write(*tree.get(), error);
+}
 
 }  // namespace
 
 bool Tree_Json::Write(const Tree_NodePtr& tree, std::string& out,
                       const Tree_JsonWriteOptions& options, Tree_FormatError* error) {
-  if (tree == nullptr) {
-    if (error != nullptr) error->message = "no tree to write";
-    return false;
-  }
-  JsonWriter writer(out, options);
-  try {
-    writer.Write(*tree.get());
-  } catch (const nlohmann::json::type_error&) {
-    if (error != nullptr) {
-      error->message = std::string(writer.Current()->GetPath().view()) +
-                       ": not valid UTF-8, which JSON cannot hold (the text format can)";
-    }
-    return false;
-  }
-  if (options.indent >= 0) out += '\n';
-  return true;
+  Tree_ByteOutput bytes(out);
+  return WriteTo(tree, bytes, options, error);
+}
+
+bool Tree_Json::Write(const Tree_NodePtr& tree, std::ostream& out,
+                      const Tree_JsonWriteOptions& options, Tree_FormatError* error) {
+  Tree_ByteOutput bytes(out);
+  return WriteTo(tree, bytes, options, error);
 }

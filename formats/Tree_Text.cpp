@@ -4,12 +4,20 @@
 #include <cstring>
 #include <vector>
 
+#include "formats/Tree_ByteOutput.h"
+#include "formats/Tree_FormatInternal.h"
+#include "formats/Tree_JsonMapping.h"
+
 namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
 bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7f;
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r';
 }
 
 void AppendControl(unsigned char c, std::string& out) {
@@ -37,20 +45,25 @@ int HexValue(char c) {
   return -1;
 }
 
-// Reads one line's fields; every failure names the byte where it broke.
+// A leaf under an object or an array takes the type of its value unless marked.
+bool IsTypedContext(const Tree_Node* parent) {
+  return parent != nullptr && (parent->GetKind() == Tree_NodeKind::kObject ||
+                               parent->GetKind() == Tree_NodeKind::kArray);
+}
+
+// Reads one line's fields; every failure names the byte (from 0 in the line) where it broke.
 class LineReader {
  public:
-  LineReader(std::string_view text, std::size_t begin, std::size_t end)
-      : m_text(text), m_at(begin), m_end(end) {}
+  explicit LineReader(std::string_view line) : m_text(line) {}
 
   std::size_t At() const { return m_at; }
-  bool AtEnd() const { return m_at == m_end; }
+  bool AtEnd() const { return m_at == m_text.size(); }
   char Peek() const { return m_text[m_at]; }
-  void Skip() { ++m_at; }
+  bool PeekIs(char c) const { return m_at < m_text.size() && m_text[m_at] == c; }
+  void Skip(std::size_t count = 1) { m_at += count; }
+  std::string_view Rest() const { return m_text.substr(m_at); }
   void SkipBlanks() {
-    while (m_at < m_end && (m_text[m_at] == ' ' || m_text[m_at] == '\t' || m_text[m_at] == '\r')) {
-      ++m_at;
-    }
+    while (m_at < m_text.size() && IsBlank(m_text[m_at])) ++m_at;
   }
   const std::string& Error() const { return m_error; }
   std::size_t ErrorAt() const { return m_error_at; }
@@ -63,7 +76,7 @@ class LineReader {
 
   // A name ends at the first unescaped blank.
   bool ReadName(std::string& name) {
-    while (m_at < m_end && m_text[m_at] != ' ' && m_text[m_at] != '\t' && m_text[m_at] != '\r') {
+    while (m_at < m_text.size() && !IsBlank(m_text[m_at])) {
       const char c = m_text[m_at];
       if (c == '=') {
         return Fail("'=' in a name: write \"name = value\", or \\= for an '=' in the name", m_at);
@@ -82,7 +95,7 @@ class LineReader {
   bool ReadValue(std::string& value) {
     SkipBlanks();
     std::size_t kept = 0;  // the length without trailing unescaped blanks
-    while (m_at < m_end) {
+    while (m_at < m_text.size()) {
       const char c = m_text[m_at];
       if (c == '\\') {
         if (!ReadEscape(value)) return false;
@@ -90,23 +103,45 @@ class LineReader {
       } else {
         value += c;
         ++m_at;
-        if (c != ' ' && c != '\t' && c != '\r') kept = value.size();
+        if (!IsBlank(c)) kept = value.size();
       }
     }
     value.resize(kept);
     return true;
   }
 
+  // A value in quotes, the opening quote next: its text up to the unescaped closing quote,
+  // with nothing but blanks after it.
+  bool ReadQuoted(std::string& value) {
+    const std::size_t start = m_at++;
+    for (;;) {
+      if (m_at == m_text.size()) return Fail("a quoted value without its closing quote", start);
+      const char c = m_text[m_at];
+      if (c == '"') break;
+      if (c == '\\') {
+        if (!ReadEscape(value)) return false;
+      } else {
+        value += c;
+        ++m_at;
+      }
+    }
+    ++m_at;
+    SkipBlanks();
+    if (!AtEnd()) return Fail("text after the closing quote of a value", m_at);
+    return true;
+  }
+
  private:
   bool ReadEscape(std::string& out) {
     const std::size_t start = m_at++;
-    if (m_at == m_end) return Fail("a backslash at the end of a line", start);
+    if (m_at == m_text.size()) return Fail("a backslash at the end of a line", start);
     const char c = m_text[m_at++];
     switch (c) {
       case '\\':
       case ' ':
       case '=':
       case '#':
+      case '"':
         out += c;
         return true;
       case 'n':
@@ -119,8 +154,8 @@ class LineReader {
         out += '\t';
         return true;
       case 'x': {
-        const int high = m_at < m_end ? HexValue(m_text[m_at]) : -1;
-        const int low = m_at + 1 < m_end ? HexValue(m_text[m_at + 1]) : -1;
+        const int high = m_at < m_text.size() ? HexValue(m_text[m_at]) : -1;
+        const int low = m_at + 1 < m_text.size() ? HexValue(m_text[m_at + 1]) : -1;
         if (high < 0 || low < 0) return Fail("\\x needs two hex digits", start);
         out += static_cast<char>(high * 16 + low);
         m_at += 2;
@@ -132,86 +167,163 @@ class LineReader {
   }
 
   std::string_view m_text;
-  std::size_t m_at;
-  std::size_t m_end;
+  std::size_t m_at = 0;
   std::string m_error;
   std::size_t m_error_at = 0;
 };
 
 // The change-flag marker before '=' or ":=": "*" is 1, "*N" is N.
-bool ReadChangeFlag(LineReader& line, std::string_view text, int& flag) {
+bool ReadChangeFlag(LineReader& line, int& flag) {
   flag = 0;
-  if (line.AtEnd() || line.Peek() != '*') return true;
+  if (!line.PeekIs('*')) return true;
   line.Skip();
-  std::size_t end = line.At();
-  while (end < text.size() && (text[end] == '-' || (text[end] >= '0' && text[end] <= '9'))) ++end;
-  if (end == line.At()) {
+  const std::string_view rest = line.Rest();
+  std::size_t end = 0;
+  while (end < rest.size() && (rest[end] == '-' || (rest[end] >= '0' && rest[end] <= '9'))) ++end;
+  if (end == 0) {
     flag = 1;
     return true;
   }
-  const auto parsed = std::from_chars(text.data() + line.At(), text.data() + end, flag);
-  if (parsed.ec != std::errc() || parsed.ptr != text.data() + end || flag == 0) {
+  const auto parsed = std::from_chars(rest.data(), rest.data() + end, flag);
+  if (parsed.ec != std::errc() || parsed.ptr != rest.data() + end || flag == 0) {
     return line.Fail("a change flag is '*' or '*N' with N a nonzero int", line.At());
   }
-  while (line.At() < end) line.Skip();
+  line.Skip(end);
   return true;
 }
 
-}  // namespace
-
-Tree_NodePtr Tree_Text::Read(std::string_view text, const Tree_TextReadOptions& options,
-                             Tree_FormatError* error) {
-  Tree_NodePtr root;
-  std::vector<Tree_Node*> open;  // open[d] is the last node read at depth d
-  std::size_t nodes = 0;
-  std::string name;
-  std::string value;
-  const auto fail = [&](std::string message, std::size_t at) {
-    if (error != nullptr) {
-      error->message = std::move(message);
-      error->SetLineColumn(text, at);
+// A kind mark: "{}", "[]" or "(name)"; nullopt-like false in `marked` when there is none.
+bool ReadKindMark(LineReader& line, bool& marked, Tree_NodeKind& kind) {
+  marked = false;
+  const std::size_t at = line.At();
+  const std::string_view rest = line.Rest();
+  if (rest.substr(0, 2) == "{}" || rest.substr(0, 2) == "[]") {
+    marked = true;
+    kind = rest[0] == '{' ? Tree_NodeKind::kObject : Tree_NodeKind::kArray;
+    line.Skip(2);
+    return true;
+  }
+  if (rest.empty() || rest[0] != '(') return true;
+  const std::size_t close = rest.find(')');
+  const std::string_view name = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+  for (const Tree_NodeKind candidate :
+       {Tree_NodeKind::kUntyped, Tree_NodeKind::kString, Tree_NodeKind::kNumber,
+        Tree_NodeKind::kBoolean, Tree_NodeKind::kNull, Tree_NodeKind::kObject,
+        Tree_NodeKind::kArray}) {
+    if (close != std::string_view::npos && name == Tree_JsonMapping::KindName(candidate)) {
+      marked = true;
+      kind = candidate;
+      line.Skip(close + 1);
+      return true;
     }
-    return Tree_NodePtr();
-  };
+  }
+  return line.Fail(
+      "a kind mark is {}, [] or one of (untyped), (string), (number), (boolean), "
+      "(null), (object), (array)",
+      at);
+}
 
-  std::size_t line_begin = 0;
-  while (line_begin < text.size()) {
-    const char* newline = static_cast<const char*>(
-        std::memchr(text.data() + line_begin, '\n', text.size() - line_begin));
-    const std::size_t line_end =
-        newline != nullptr ? static_cast<std::size_t>(newline - text.data()) : text.size();
-    LineReader line(text, line_begin, line_end);
-    const std::size_t next_line = line_end + 1;
+class TextReader {
+ public:
+  TextReader(Tree_ByteInput& input, const Tree_TextReadOptions& options)
+      : m_in(input), m_options(options) {}
 
+  Tree_NodePtr Read(Tree_FormatError* error) {
+    m_error = error;
+    std::string_view line;
+    while (NextLine(line)) {
+      if (m_line_number == 1 && line.substr(0, 3) == "\xef\xbb\xbf") {
+        line.remove_prefix(3);
+        m_line_offset += 3;
+      }
+      if (!ReadLine(line)) return Tree_NodePtr();
+    }
+    if (m_in.Failed()) {
+      Fail(m_in.ReadError(), 0);
+      if (error != nullptr) error->code = Tree_StatusCode::kIo;
+      return Tree_NodePtr();
+    }
+    if (m_root == nullptr) {
+      ++m_line_number;
+      m_line_offset = m_in.Offset();
+      Fail("no node: the input holds only blanks and comments", 0);
+      return Tree_NodePtr();
+    }
+    return std::move(m_root);
+  }
+
+ private:
+  // The next line without its newline; a view into the chunk when it lies in one, else
+  // gathered in m_line.
+  bool NextLine(std::string_view& line) {
+    if (!m_in.Fill()) return false;
+    ++m_line_number;
+    m_line_offset = m_in.Offset();
+    const char* at = m_in.Cur();
+    const char* end = m_in.End();
+    if (const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at))) {
+      const char* stop = static_cast<const char*>(newline);
+      line = std::string_view(at, static_cast<std::size_t>(stop - at));
+      m_in.SetCur(stop + 1);
+      return true;
+    }
+    m_line.assign(at, end);
+    m_in.SetCur(end);
+    while (m_in.Fill()) {
+      at = m_in.Cur();
+      end = m_in.End();
+      const void* newline = std::memchr(at, '\n', static_cast<std::size_t>(end - at));
+      const char* stop = newline != nullptr ? static_cast<const char*>(newline) : end;
+      m_line.append(at, stop);
+      m_in.SetCur(newline != nullptr ? stop + 1 : end);
+      if (newline != nullptr) break;
+    }
+    line = m_line;
+    return true;
+  }
+
+  bool Fail(const std::string& message, std::size_t at) {
+    if (m_error != nullptr) {
+      m_error->message = message;
+      m_error->code = Tree_StatusCode::kInvalidInput;
+      m_error->SetPosition(m_line_offset + at, m_line_number, at + 1);
+    }
+    return false;
+  }
+
+  bool ReadLine(std::string_view text) {
+    LineReader line(text);
     std::size_t indent = 0;
-    while (!line.AtEnd() && line.Peek() == ' ') {
+    while (line.PeekIs(' ')) {
       line.Skip();
       ++indent;
     }
     const std::size_t name_at = line.At();
     line.SkipBlanks();
-    if (line.AtEnd() || line.Peek() == '#') {  // a blank line or a comment
-      line_begin = next_line;
-      continue;
-    }
-    if (line.At() != name_at) return fail("indent with spaces only", name_at);
-    if (indent % 2 != 0) return fail("indent by two spaces per level", name_at);
+    if (line.AtEnd() || line.Peek() == '#') return true;  // a blank line or a comment
+    if (line.At() != name_at) return Fail("indent with spaces only", name_at);
+    if (indent % 2 != 0) return Fail("indent by two spaces per level", name_at);
     const std::size_t depth = indent / 2;
-    if (depth == 0 && root != nullptr) return fail("a second top-level node", name_at);
-    if (depth > open.size())
-      return fail("indented deeper than one level below its parent", name_at);
+    if (depth == 0 && m_root != nullptr) return Fail("a second top-level node", name_at);
+    if (depth > m_open.size()) {
+      return Fail("indented deeper than one level below its parent", name_at);
+    }
 
-    name.clear();
-    value.clear();
-    if (!line.ReadName(name)) return fail(line.Error(), line.ErrorAt());
-    if (!Tree_Node::IsKeptKeyName(name)) {
-      return fail(name.empty() ? "an empty name: a tree node cannot have it"
-                               : "a name with a blank at either end: a tree node cannot have it",
+    m_name.clear();
+    m_value.clear();
+    if (!line.ReadName(m_name)) return Fail(line.Error(), line.ErrorAt());
+    if (!Tree_Node::IsKeptKeyName(m_name)) {
+      return Fail(m_name.empty() ? "an empty name: a tree node cannot have it"
+                                 : "a name with a blank at either end: a tree node cannot have it",
                   name_at);
     }
     line.SkipBlanks();
+    bool marked = false;
+    Tree_NodeKind kind = Tree_NodeKind::kUntyped;
+    if (!ReadKindMark(line, marked, kind)) return Fail(line.Error(), line.ErrorAt());
+    line.SkipBlanks();
     bool incomplete = false;
-    if (!line.AtEnd() && line.Peek() == '!') {
+    if (line.PeekIs('!')) {
       incomplete = true;
       line.Skip();
       line.SkipBlanks();
@@ -221,44 +333,65 @@ Tree_NodePtr Tree_Text::Read(std::string_view text, const Tree_TextReadOptions& 
     bool leaf = false;
     if (!line.AtEnd()) {
       const std::size_t op_at = line.At();
-      if (!ReadChangeFlag(line, text.substr(0, line_end), flag)) {
-        return fail(line.Error(), line.ErrorAt());
-      }
-      if (!line.AtEnd() && line.Peek() == '=') {
+      if (!ReadChangeFlag(line, flag)) return Fail(line.Error(), line.ErrorAt());
+      if (line.PeekIs('=')) {
         leaf = true;
         line.Skip();
-      } else if (!line.AtEnd() && line.Peek() == ':' && line.At() + 1 < line_end &&
-                 text[line.At() + 1] == '=') {
-        line.Skip();
-        line.Skip();
+      } else if (line.Rest().substr(0, 2) == ":=") {
+        line.Skip(2);
       } else {
-        return fail("expected '=', ':=', '!' or the end of the line", op_at);
+        return Fail("expected a kind mark, '=', ':=', '!' or the end of the line", op_at);
       }
       has_value = true;
-      if (!line.ReadValue(value)) return fail(line.Error(), line.ErrorAt());
+      Tree_Node* parent = depth > 0 ? m_open[depth - 1] : nullptr;
+      if (leaf && !marked && IsTypedContext(parent)) {
+        line.SkipBlanks();
+        if (line.PeekIs('"')) {
+          if (!line.ReadQuoted(m_value)) return Fail(line.Error(), line.ErrorAt());
+          kind = Tree_NodeKind::kString;
+        } else {
+          if (!line.ReadValue(m_value)) return Fail(line.Error(), line.ErrorAt());
+          kind = Tree_JsonMapping::LiteralKind(m_value);
+        }
+      } else if (!line.ReadValue(m_value)) {
+        return Fail(line.Error(), line.ErrorAt());
+      }
     }
 
-    Tree_NodePtr node(leaf ? new Tree_Node(RWCString(name), new Tree_Value(RWCString(value), flag))
-                           : new Tree_Node(RWCString(name)));
-    if (has_value && !leaf) node->SetTreeValue(new Tree_Value(RWCString(value), flag));
-    open.resize(depth);
+    Tree_NodePtr node(
+        leaf ? new Tree_Node(RWCString(m_name), new Tree_Value(RWCString(m_value), flag))
+             : new Tree_Node(RWCString(m_name)));
+    if (has_value && !leaf) node->SetTreeValue(new Tree_Value(RWCString(m_value), flag));
+    node->SetKind(kind);
+    m_open.resize(depth);
     if (depth == 0) {
-      root = node;
+      m_root = node;
     } else {
-      if (open.back()->IsLeaf()) return fail("a leaf (name = value) cannot have children", name_at);
-      open.back()->Add(node);
+      if (m_open.back()->IsLeaf()) {
+        return Fail("a leaf (name = value) cannot have children", name_at);
+      }
+      m_open.back()->Add(node);
     }
     if (incomplete) node->SetSingleNodeComplete(false);
-    open.push_back(node.get());
-    if (options.progress && (++nodes & 0xffff) == 0) options.progress(line_begin, nodes);
-    line_begin = next_line;
+    m_open.push_back(node.get());
+    if (m_options.progress && (++m_nodes & 0xffff) == 0) {
+      m_options.progress(m_line_offset, m_nodes);
+    }
+    return true;
   }
-  if (root == nullptr)
-    return fail("no node: the input holds only blanks and comments", text.size());
-  return root;
-}
 
-namespace {
+  Tree_ByteInput& m_in;
+  const Tree_TextReadOptions& m_options;
+  Tree_FormatError* m_error = nullptr;
+  Tree_NodePtr m_root;
+  std::vector<Tree_Node*> m_open;  // m_open[d] is the last node read at depth d
+  std::size_t m_nodes = 0;
+  std::size_t m_line_number = 0;
+  std::size_t m_line_offset = 0;
+  std::string m_line;
+  std::string m_name;
+  std::string m_value;
+};
 
 // Appends `text` with its control bytes escaped and a backslash before each other byte for
 // which `needs_backslash(byte, position)` holds.
@@ -275,17 +408,69 @@ void AppendEscaped(std::string_view text, std::string& out, NeedsBackslash needs
   }
 }
 
+bool NeedsNoEscape(std::string_view text) {
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (IsControl(byte) || c == '\\' || c == ' ' || c == '=' || c == '#' || c == '"') return false;
+  }
+  return true;
+}
+
+void AppendKindMark(Tree_NodeKind kind, std::string& out) {
+  out += ' ';
+  if (kind == Tree_NodeKind::kObject) {
+    out += "{}";
+  } else if (kind == Tree_NodeKind::kArray) {
+    out += "[]";
+  } else {
+    out += '(';
+    out += Tree_JsonMapping::KindName(kind);
+    out += ')';
+  }
+}
+
 }  // namespace
 
+Tree_NodePtr Tree_ReadText(Tree_ByteInput& input, const Tree_TextReadOptions& options,
+                           Tree_FormatError* error) {
+  return TextReader(input, options).Read(error);
+}
+
+Tree_NodePtr Tree_Text::Read(std::string_view text, const Tree_TextReadOptions& options,
+                             Tree_FormatError* error) {
+  Tree_ByteInput input(text);
+  return Tree_ReadText(input, options, error);
+}
+
+Tree_NodePtr Tree_Text::Read(std::istream& in, const Tree_TextReadOptions& options,
+                             Tree_FormatError* error) {
+  Tree_ByteInput input = Tree_ByteInput::FromStream(in);
+  return Tree_ReadText(input, options, error);
+}
+
 void Tree_Text::AppendName(std::string_view name, std::string& out) {
+  if (NeedsNoEscape(name)) {
+    out += name;
+    return;
+  }
   AppendEscaped(name, out,
                 [](char c, std::size_t) { return c == '\\' || c == ' ' || c == '=' || c == '#'; });
 }
 
 void Tree_Text::AppendValue(std::string_view value, std::string& out) {
+  if (NeedsNoEscape(value)) {
+    out += value;
+    return;
+  }
   AppendEscaped(value, out, [&value](char c, std::size_t at) {
-    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size()));
+    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size())) || (c == '"' && at == 0);
   });
+}
+
+void Tree_Text::AppendQuoted(std::string_view value, std::string& out) {
+  out += '"';
+  AppendEscaped(value, out, [](char c, std::size_t) { return c == '\\' || c == '"'; });
+  out += '"';
 }
 
 void Tree_Text::AppendPath(std::string_view path, std::string& out) {
@@ -295,15 +480,35 @@ void Tree_Text::AppendPath(std::string_view path, std::string& out) {
 void Tree_Text::WriteLine(const Tree_Node& node, std::size_t depth, std::string& out) {
   out.append(depth * 2, ' ');
   AppendName(node.KeyName().view(), out);
+  const Tree_NodeKind kind = node.GetKind();
+  const Tree_Value* value = node.TreeValue();
+  // A leaf under an object or an array is written bare when its text gives its kind back,
+  // in quotes when it is a string that would not, and with its kind mark otherwise.
+  bool quoted = false;
+  bool mark = kind != Tree_NodeKind::kUntyped;
+  if (node.IsLeaf() && IsTypedContext(node.GetParent())) {
+    const std::string_view text = value->Value().view();
+    const Tree_NodeKind inferred = Tree_JsonMapping::LiteralKind(text);
+    if (kind == Tree_NodeKind::kString) {
+      quoted = inferred != Tree_NodeKind::kString || (!text.empty() && text[0] == '"');
+      mark = false;
+    } else {
+      mark = kind != inferred;
+    }
+  }
+  if (mark) AppendKindMark(kind, out);
   if (!node.IsSingleNodeComplete()) out += " !";
-  if (const Tree_Value* value = node.TreeValue()) {
+  if (value != nullptr) {
     out += ' ';
     if (value->IsChange() != 0) {
       out += '*';
       if (value->IsChange() != 1) out += std::to_string(value->IsChange());
     }
     out += node.IsLeaf() ? "=" : ":=";
-    if (!value->Value().view().empty()) {
+    if (quoted) {
+      out += ' ';
+      AppendQuoted(value->Value().view(), out);
+    } else if (!value->Value().view().empty()) {
       out += ' ';
       AppendValue(value->Value().view(), out);
     }
@@ -311,16 +516,35 @@ void Tree_Text::WriteLine(const Tree_Node& node, std::size_t depth, std::string&
   out += '\n';
 }
 
-void Tree_Text::Write(const Tree_NodePtr& tree, std::string& out) {
-  if (tree == nullptr) return;
+namespace {
+
+bool WriteText(const Tree_NodePtr& tree, Tree_ByteOutput& out, const Tree_TextWriteOptions& options,
+               Tree_FormatError* error) {
+  const auto fail = [error](Tree_StatusCode code, std::string message) {
+    if (error != nullptr) {
+      error->code = code;
+      error->message = std::move(message);
+    }
+    return false;
+  };
+  if (tree == nullptr) return fail(Tree_StatusCode::kInvalidInput, "no tree to write");
   struct Frame {
     Tree_Node* node;
     int next;
   };
   std::vector<Frame> open;
+  std::size_t indented = 0;
   Tree_Node* node = tree.get();
   for (;;) {
-    WriteLine(*node, open.size(), out);
+    indented += open.size() * 2;
+    if (indented > options.max_indent_bytes) {
+      return fail(Tree_StatusCode::kTooLarge, Tree_FormatError::ShownPath(node->GetPath().view()) +
+                                                  ": the indentation would pass " +
+                                                  std::to_string(options.max_indent_bytes) +
+                                                  " bytes at depth " + std::to_string(open.size()));
+    }
+    Tree_Text::WriteLine(*node, open.size(), out.Bytes());
+    if (!out.MaybeFlush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
     open.push_back({node, 0});
     node = nullptr;
     while (!open.empty()) {
@@ -331,6 +555,22 @@ void Tree_Text::Write(const Tree_NodePtr& tree, std::string& out) {
       }
       open.pop_back();
     }
-    if (node == nullptr) return;
+    if (node == nullptr) break;
   }
+  if (!out.Flush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
+  return true;
+}
+
+}  // namespace
+
+bool Tree_Text::Write(const Tree_NodePtr& tree, std::string& out,
+                      const Tree_TextWriteOptions& options, Tree_FormatError* error) {
+  Tree_ByteOutput bytes(out);
+  return WriteText(tree, bytes, options, error);
+}
+
+bool Tree_Text::Write(const Tree_NodePtr& tree, std::ostream& out,
+                      const Tree_TextWriteOptions& options, Tree_FormatError* error) {
+  Tree_ByteOutput bytes(out);
+  return WriteText(tree, bytes, options, error);
 }

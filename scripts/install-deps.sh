@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ pkg-config git
+  cmake make g++ pkg-config git curl python3
   clang libclang-rt-14-dev clang-format
   libace-dev zlib1g-dev libabsl-dev libssl-dev libmimalloc-dev
   libgtest-dev libbenchmark-dev libboost-dev libsimdjson-dev

@@ -4,16 +4,27 @@
 
 #include "formats/Tree_Diff.h"
 #include "formats/Tree_Json.h"
+#include "formats/Tree_JsonMapping.h"
 #include "formats/Tree_Text.h"
 
 namespace {
 
-std::string Compact(const Tree_NodePtr& tree) {
+std::string Compact(const Tree_NodePtr& tree, bool exact = false) {
   std::string out;
   Tree_JsonWriteOptions options;
-  options.indent = -1;
+  options.compact = true;
+  options.exact = exact;
   EXPECT_TRUE(Tree_Json::Write(tree, out, options));
   return out;
+}
+
+Tree_NodePtr ReadJson(std::string_view document, bool exact = false) {
+  Tree_JsonReadOptions options;
+  options.exact = exact;
+  Tree_FormatError error;
+  Tree_NodePtr tree = Tree_Json::Read(document, options, &error);
+  EXPECT_NE(nullptr, tree) << document << ": " << error.ToString();
+  return tree;
 }
 
 std::string Text(const Tree_NodePtr& tree) {
@@ -39,11 +50,11 @@ struct Rejected {
 };
 
 // Each input is refused by `Format::Read` at its line and column, for the reason given.
-template <class Format>
-void ExpectRejected(std::initializer_list<Rejected> cases) {
+template <class Format, class Options>
+void ExpectRejected(std::initializer_list<Rejected> cases, const Options& options) {
   for (const Rejected& c : cases) {
     Tree_FormatError error;
-    EXPECT_EQ(nullptr, Format::Read(c.input, {}, &error)) << c.input;
+    EXPECT_EQ(nullptr, Format::Read(c.input, options, &error)) << c.input;
     EXPECT_EQ(c.line, error.line) << c.input;
     EXPECT_EQ(c.column, error.column) << c.input;
     EXPECT_NE(std::string::npos, error.message.find(c.message)) << c.input << ": " << error.message;
@@ -54,26 +65,37 @@ void ExpectRejected(std::initializer_list<Rejected> cases) {
 
 TEST(JsonFormat, ExportGivesBackEveryAcceptedDocument) {
   const char* documents[] = {
-      R"({"b":1,"a":2,"b":3})",                                  // order and duplicates
-      R"([0,-0,1.50,-2E+10,123456789012345678901234567890])",    // number literals
-      R"({"t":true,"f":false,"n":null,"s":"true","x":"12"})",    // literals against strings
-      R"({"e":[],"o":{},"n":{"0":"a","1":"b"},"m":{"1":"a"}})",  // shapes JSON tells apart
+      R"({"b":1,"a":2,"b":3})",                                      // order and duplicates
+      R"([0,-0,1.50,-2E+10,123456789012345678901234567890,1e400])",  // number literals
+      R"({"t":true,"f":false,"n":null,"s":"true","x":"12","v":"1.0","e":""})",
+      R"({"e":[],"o":{},"n":{"0":"a","1":"b"},"m":{"1":"a"},"a":["x"]})",  // shapes
       R"([[[]],[{}],{"0":[]}])",
       R"({"u":"é\u0000\u001f\"\\/"})",  // escapes after unescaping
       R"("top")",
       R"("3.0")",
       "42",
+      "null",
       R"([])",
       R"({"@tree":{"value":"v"},"a":1})",  // a value on a branch
-      R"({"@tree":{"value":"v"}})",
-      R"({"@tree":{"value":"x","changed":-3,"leaf":true}})",  // a changed leaf
-      R"({"a":1,"@tree":2})",                                 // a member of that name
+      R"({"@tree":{"value":"12"}})",       // on a childless one
+      R"({"a":1,"@tree":2})",              // a member of that name
   };
-  for (const char* document : documents) {
-    Tree_FormatError error;
-    Tree_NodePtr tree = Tree_Json::Read(document, {}, &error);
-    ASSERT_NE(nullptr, tree) << document << ": " << error.ToString();
-    EXPECT_EQ(document, Compact(tree));
+  for (bool exact : {false, true}) {
+    for (const char* document : documents) {
+      Tree_NodePtr tree = ReadJson(document, exact);
+      ASSERT_NE(nullptr, tree);
+      EXPECT_EQ(document, Compact(tree, exact)) << "exact " << exact;
+      // The text format carries every kind too.
+      EXPECT_EQ(document, Compact(Tree_Text::Read(Text(tree)), exact)) << Text(tree);
+    }
+  }
+  // Exact mode alone gives back change flags and incomplete marks; plain import reads a
+  // user's own "@tree" member as data and gives it back as it was.
+  for (const char* document : {R"({"@tree":{"value":"x","changed":-3,"leaf":true}})",
+                               R"({"a":{"@tree":{"value":80,"changed":1,"leaf":true}}})",
+                               R"({"@tree":{"incomplete":true},"a":[]})"}) {
+    EXPECT_EQ(document, Compact(ReadJson(document, true), true));
+    EXPECT_EQ(document, Compact(ReadJson(document, false), false));
   }
   // Pretty printing changes only the blanks.
   std::string pretty;
@@ -81,35 +103,75 @@ TEST(JsonFormat, ExportGivesBackEveryAcceptedDocument) {
   EXPECT_EQ(documents[3], Compact(Tree_Json::Read(pretty)));
 }
 
-TEST(JsonFormat, MapsMembersToNodesAndNamesTheRoot) {
+TEST(JsonFormat, ScalarsAreTypedLeavesAndPlainExportDropsOnlyMarks) {
   Tree_JsonReadOptions options;
   options.root_name = "cfg";
-  Tree_NodePtr tree = Tree_Json::Read(R"({"a":{"b":[5,"x"]},"v":"1"})", options);
+  Tree_NodePtr tree = Tree_Json::Read(R"({"a":{"b":[5,"x"]},"v":"1","e":[]})", options);
   ASSERT_NE(nullptr, tree);
   EXPECT_EQ("cfg", tree->KeyName());
   EXPECT_EQ("5", tree->GetValue("a\\b\\0", tree));
-  EXPECT_EQ("x", tree->GetValue("a\\b\\1", tree));
-  // A string that reads as a number stays a string: held by a childless branch.
+  const auto kind = [&](const char* path) { return tree->GetRelativeNode(path, tree)->GetKind(); };
+  EXPECT_EQ(Tree_NodeKind::kNumber, kind("a\\b\\0"));
+  EXPECT_EQ(Tree_NodeKind::kString, kind("a\\b\\1"));
+  EXPECT_EQ(Tree_NodeKind::kArray, kind("a\\b"));
+  EXPECT_EQ(Tree_NodeKind::kObject, kind("a"));
+  EXPECT_EQ(Tree_NodeKind::kArray, kind("e"));
+  // A string that reads as a number is a leaf, so every operation carries its value.
   Tree_NodePtr v = tree->GetRelativeNode("v", tree);
-  EXPECT_EQ(0, v->IsLeaf());
-  EXPECT_EQ("1", v->TreeValue()->Value());
+  EXPECT_EQ(1, v->IsLeaf());
+  EXPECT_EQ(Tree_NodeKind::kString, v->GetKind());
+
+  // A changed value and an incomplete node stay plain JSON unless exact is asked for.
+  v->TreeValue()->SetValue("2");
+  v->TreeValue()->SetIsChange(1);
+  tree->GetRelativeNode("a", tree)->SetSingleNodeComplete(false);
+  EXPECT_EQ(R"({"a":{"b":[5,"x"]},"v":"2","e":[]})", Compact(tree));
+  EXPECT_EQ(R"({"a":{"@tree":{"incomplete":true},"b":[5,"x"]},)"
+            R"("v":{"@tree":{"value":"2","changed":1,"leaf":true}},"e":[]})",
+            Compact(tree, true));
+
+  // Untyped nodes, as host code makes them, follow the export rule.
+  Tree_NodePtr host = Branch("host");
+  for (const char* value : {"8080", "1.0", "-0", "true", "null", "01", "web", "1.", "nul"}) {
+    host->Add(Leaf(value, value));
+  }
+  host->Add(Leaf("empty", ""));
+  host->Add(Branch("none"));
+  Tree_NodePtr list = Branch("list");
+  list->Add(Leaf("0", "a"));
+  host->Add(list);
+  EXPECT_EQ(R"({"8080":8080,"1.0":1.0,"-0":-0,"true":true,"null":null,"01":"01","web":"web",)"
+            R"("1.":"1.","nul":"nul","empty":"","none":{},"list":["a"]})",
+            Compact(host));
+  // A typed node whose kind no longer fits what it holds falls back to the same rule.
+  Tree_NodePtr number = host->GetRelativeNode("8080", host);
+  number->SetKind(Tree_NodeKind::kNumber);
+  number->TreeValue()->SetValue("eighty");
+  EXPECT_EQ(Tree_NodeKind::kString, Tree_JsonMapping::ExportKind(*number.get()));
 }
 
 TEST(JsonFormat, RejectsWhatItCannotKeepWithTheLineAndColumn) {
-  ExpectRejected<Tree_Json>({
-      {"{\"a\": \"caf\xe9\"}", 1, 12, "ill-formed UTF-8"},
-      {"{\n  \"a\": tru\n}", 2, 11, "invalid literal"},
-      {"{\"\": 1}", 1, 4, "empty member name"},
-      {"{\" a\": 1}", 1, 6, "blank at either end"},
+  const std::initializer_list<Rejected> malformed = {
+      {"{\"a\": \"caf\xe9\"}", 1, 11, "ill-formed UTF-8"},
+      {"{\n  \"a\": tru\n}", 2, 8, "invalid literal"},
+      {"{\"\": 1}", 1, 2, "empty member name"},
+      {"{\" a\": 1}", 1, 2, "blank at either end"},
       {"[1] [2]", 1, 5, "end of input"},
-      {R"({"@tree":{}})", 1, 13, "says nothing"},
-      {R"({"@tree":{"value":"12"}})", 1, 25, "says nothing"},  // the string "12" would do
-      {R"({"@tree":{"changed":1,"value":"x"}})", 1, 30, "come once"},
-      {R"({"@tree":{"value":"x","changed":0}})", 1, 35, "nonzero"},
-      {R"({"@tree":{"value":"x","changed":1,"leaf":true},"a":1})", 1, 51, "no members"},
-      {R"({"@tree":[1]})", 1, 11, "no arrays"},
-      {R"({"@tree":{"colour":"x"}})", 1, 19, "unknown @tree field"},
-  });
+  };
+  Tree_JsonReadOptions exact;
+  exact.exact = true;
+  ExpectRejected<Tree_Json>(malformed, Tree_JsonReadOptions{});
+  ExpectRejected<Tree_Json>(malformed, exact);
+  ExpectRejected<Tree_Json>(
+      {
+          {R"({"@tree":{}})", 1, 12, "says nothing"},
+          {R"({"@tree":{"changed":1,"value":"x"}})", 1, 23, "come once"},
+          {R"({"@tree":{"value":"x","changed":0}})", 1, 33, "nonzero"},
+          {R"({"@tree":{"value":"x","changed":1,"leaf":true},"a":1})", 1, 48, "no members"},
+          {R"({"@tree":[1]})", 1, 10, "expected an object"},
+          {R"({"@tree":{"colour":"x"}})", 1, 11, "unknown @tree field"},
+      },
+      exact);
 }
 
 TEST(JsonFormat, DeepNestingCostsNoNativeStack) {
@@ -121,7 +183,7 @@ TEST(JsonFormat, DeepNestingCostsNoNativeStack) {
   EXPECT_EQ(document, Compact(tree));
 }
 
-TEST(JsonFormat, AnyTreeSurvivesExportAndImport) {
+TEST(JsonFormat, AnyTreeSurvivesExactExportAndImport) {
   Tree_NodePtr root = Branch("root");
   root->Add(Leaf("changed", "80", 1));
   Tree_NodePtr valued = Branch("valued", "on a branch", 2);
@@ -138,17 +200,32 @@ TEST(JsonFormat, AnyTreeSurvivesExportAndImport) {
   numbered->Add(Leaf("0", "z"));
   root->Add(numbered);
   root->Add(Branch("object"));
+  Tree_NodePtr typed = Leaf("typed", "1.0");
+  typed->SetKind(Tree_NodeKind::kString);
+  root->Add(typed);
 
   std::string json;
-  ASSERT_TRUE(Tree_Json::Write(root, json));
-  Tree_FormatError error;
-  Tree_NodePtr back = Tree_Json::Read(json, {}, &error);
-  ASSERT_NE(nullptr, back) << error.ToString() << "\n" << json;
-  EXPECT_EQ(Text(root), Text(back));
+  Tree_JsonWriteOptions write;
+  write.exact = true;
+  ASSERT_TRUE(Tree_Json::Write(root, json, write));
+  Tree_NodePtr back = ReadJson(json, true);
+  ASSERT_NE(nullptr, back) << json;
+  EXPECT_EQ(Compact(root, true), Compact(back, true));
+  EXPECT_EQ(root->GetChecksum(), back->GetChecksum());
+  EXPECT_EQ(2, back->GetRelativeNode("valued", back)->TreeValue()->IsChange());
+  // Plain export keeps every value and its type; only the marks are gone.
+  Tree_NodePtr plain = ReadJson(Compact(root));
+  ASSERT_NE(nullptr, plain);
+  EXPECT_EQ(Compact(root), Compact(plain));
+  EXPECT_EQ("80", plain->GetValue("changed", plain));
+  EXPECT_EQ(0, plain->GetRelativeNode("changed", plain)->TreeValue()->IsChange());
+  // Plain import reads a descriptor as the member it is in the document.
+  EXPECT_EQ("on a branch", plain->GetValue("valued\\@tree\\value", plain));
 
   // JSON strings are Unicode: a byte that is not UTF-8 is refused with the node's path.
   root->Add(Leaf("raw", "\xff"));
   std::string out;
+  Tree_FormatError error;
   EXPECT_FALSE(Tree_Json::Write(root, out, {}, &error));
   EXPECT_EQ("root\\raw: not valid UTF-8, which JSON cannot hold (the text format can)",
             error.message);
@@ -192,30 +269,44 @@ TEST(TextFormat, ReadsCommentsBlanksAndCrLfAndRejectsWithTheLineAndColumn) {
   EXPECT_EQ("x ", tree->GetValue("b", tree));
   EXPECT_EQ(1, tree->GetRelativeNode("b", tree)->TreeValue()->IsChange());
 
-  ExpectRejected<Tree_Text>({
-      {"r\n  a = \\q\n", 2, 7, "unknown escape"},
-      {"r\n  a = \\x4\n", 2, 7, "two hex digits"},
-      {"r\n a\n", 2, 2, "two spaces"},
-      {"r\n    a\n", 2, 5, "deeper"},
-      {"r\ns\n", 2, 1, "second top-level"},
-      {"r\n  a = 1\n    b\n", 3, 5, "cannot have children"},
-      {"r\n\ta\n", 2, 1, "spaces only"},
-      {"# only a comment\n", 2, 1, "no node"},
-      {"r\n  a=1\n", 2, 4, "'=' in a name"},
-      {"r\n  a *0= 1\n", 2, 6, "nonzero"},
-      {"r\n  a ? 1\n", 2, 5, "expected"},
-      {"r\n  \\  = 1\n", 2, 3, "blank at either end"},
-  });
+  ExpectRejected<Tree_Text>(
+      {
+          {"r\n  a = \\q\n", 2, 7, "unknown escape"},
+          {"r\n  a = \\x4\n", 2, 7, "two hex digits"},
+          {"r\n a\n", 2, 2, "two spaces"},
+          {"r\n    a\n", 2, 5, "deeper"},
+          {"r\ns\n", 2, 1, "second top-level"},
+          {"r\n  a = 1\n    b\n", 3, 5, "cannot have children"},
+          {"r\n\ta\n", 2, 1, "spaces only"},
+          {"# only a comment\n", 2, 1, "no node"},
+          {"r\n  a=1\n", 2, 4, "'=' in a name"},
+          {"r\n  a *0= 1\n", 2, 6, "nonzero"},
+          {"r\n  a ? 1\n", 2, 5, "expected"},
+          {"r\n  \\  = 1\n", 2, 3, "blank at either end"},
+      },
+      Tree_TextReadOptions{});
 }
 
-TEST(Diff, NamesEachDifferenceAndTrustsEqualChecksums) {
+TEST(Diff, NamesEachDifferenceAndItsTypeChange) {
   Tree_NodePtr a = Tree_Text::Read("r\n  x = 1\n  d = 1\n  d = 2\n  s\n    k = v\n");
   Tree_NodePtr b = Tree_Text::Read("q\n  d = 1\n  x = 2\n  n\n    m = 3\n  s\n    k = v\n");
   EXPECT_EQ("- d = 2\n+ n\n+ n\\m = 3\n~ x = 1 -> 2\n", Tree_Diff::Lines(*a.get(), *b.get()));
   EXPECT_EQ("", Tree_Diff::Lines(*a.get(), *a.get()));
-  // A change behind a cached checksum stays unseen until the caches are cleared.
+  // Cached checksums are not trusted: a change below an unchanged one is seen.
+  b->GetRelativeNode("s", b)->GetChecksum();
   b->GetRelativeNode("s\\k", b)->TreeValue()->SetValue("w");
-  EXPECT_EQ(std::string::npos, Tree_Diff::Lines(*a.get(), *b.get()).find("s\\k"));
-  b->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetChecksum(0, true, false); });
   EXPECT_NE(std::string::npos, Tree_Diff::Lines(*a.get(), *b.get()).find("~ s\\k = v -> w"));
+
+  // Types are compared as JSON writes them: an untyped tree equals the typed document it
+  // exports as, and a change of type alone is named.
+  Tree_NodePtr typed = ReadJson(R"({"v":"1.0","p":8080,"o":{},"l":["a"],"t":true})");
+  Tree_NodePtr untyped = Tree_Text::Read(
+      "r\n  v (untyped) = 1.0\n  p (untyped) = 8080\n"
+      "  o\n  l\n    0 (untyped) = a\n  t (untyped) = true\n");
+  ASSERT_NE(nullptr, untyped);
+  EXPECT_EQ("~ v = \"1.0\" -> 1.0\n", Tree_Diff::Lines(*typed.get(), *untyped.get()));
+  typed->GetRelativeNode("v", typed)->SetKind(Tree_NodeKind::kUntyped);
+  EXPECT_EQ("", Tree_Diff::Lines(*typed.get(), *untyped.get()));
+  typed->GetRelativeNode("o", typed)->SetKind(Tree_NodeKind::kArray);
+  EXPECT_EQ("~ o = {} -> []\n", Tree_Diff::Lines(*untyped.get(), *typed.get()));
 }

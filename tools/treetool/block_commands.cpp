@@ -24,6 +24,7 @@ struct BlockArgs {
 void Checksum(const BlockArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
   Tree_NodePtr node = FindNode(root, args.file, args.path);
+  CheckLibraryPath(args.exclude, "--exclude");
   const char* pattern = args.exclude.empty() ? nullptr : args.exclude.c_str();
   const unsigned long sum =
       args.ignore_order ? node->GetChecksumIgnoreOrder(pattern) : node->GetChecksum(pattern);
@@ -47,8 +48,28 @@ int ParseCount(const std::string& text, const char* what) {
   return value;
 }
 
+// Refuses a tree the block would change: its records carry the values of leaves below the
+// top node only, so a value held by the top node or by a branch would be lost.
+void CheckBlockKeepsValues(const Tree_NodePtr& root, const std::string& file) {
+  std::vector<Tree_Node*> pending{root.get()};
+  while (!pending.empty()) {
+    Tree_Node* node = pending.back();
+    pending.pop_back();
+    if (node->TreeValue() != nullptr && (node == root.get() || !node->IsLeaf())) {
+      const std::string where = node == root.get() ? std::string("the top node")
+                                                   : "\"" + PathBelow(*root.get(), *node) + "\"";
+      throw ToolFailure(kExitBadInput, file + ": " + where +
+                                           " holds a value, which a byte block cannot carry "
+                                           "(it carries the values of leaves below the top)");
+    }
+    for (int i = node->GetChildCount() - 1; i >= 0; --i)
+      pending.push_back(node->GetChildAt(i).get());
+  }
+}
+
 void Encode(const BlockArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
+  CheckBlockKeepsValues(root, args.file);
   root->GetChecksum();  // the records carry each node's checksum
   Tree_IdNodeVec* records = nullptr;
   if (args.partial.empty()) {
@@ -59,7 +80,9 @@ void Encode(const BlockArgs& args) {
     }
     const int depth = ParseCount(args.partial[0], "DEPTH");
     const int max_sons = ParseCount(args.partial[1], "MAX_SONS");
-    const RWCString stop(args.partial.size() == 3 ? args.partial[2] : std::string());
+    const std::string stop_path = args.partial.size() == 3 ? args.partial[2] : std::string();
+    CheckLibraryPath(stop_path, "--partial STOP_PATH");
+    const RWCString stop(stop_path);
     records = Tree_Node::GetPartialIdNodeVecFromTree(root, depth, max_sons, stop);
   }
   int size = 0;
@@ -148,6 +171,7 @@ void AddBlockCommands(CLI::App& app) {
                        "backslash path below the top node (empty: the top node)");
   checksum->add_flag("--ignore-order", args->ignore_order,
                      "take children in name order, not in file order");
+  AddPointerOption(checksum);
   checksum->add_option("--exclude", args->exclude,
                        "leave out the node this path names, starting with the subtree's own name");
 
@@ -172,5 +196,7 @@ void AddBlockCommands(CLI::App& app) {
                    "print the records: id, parent id, name, value, change flag, CRC, completion");
   decode->add_option("-o,--output", args->out,
                      "write the result to OUT (default: standard output)");
+  AddExactOption(decode);
+  AddCompactOption(decode);
   decode->callback([args] { Decode(*args); });
 }

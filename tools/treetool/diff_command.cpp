@@ -19,6 +19,7 @@ void AddDiffCommand(CLI::App& app) {
                                       "A to B; exit 0 equal, 1 different");
   diff->add_option("A", args->first, "the first tree")->required();
   diff->add_option("B", args->second, "the second tree")->required();
+  AddExactOption(diff);
   diff->callback([args] {
     Tree_NodePtr a;
     Tree_NodePtr b;

@@ -1,6 +1,9 @@
 // set, delete, merge, changes, prune, copy, convert: each writes the resulting tree.
 #include <memory>
+#include <vector>
 
+#include "formats/Tree_JsonMapping.h"
+#include "shape_merge.h"
 #include "tool.h"
 
 namespace {
@@ -10,50 +13,72 @@ struct EditArgs {
   std::string second;
   std::string path;
   std::string value;
+  std::string value_file;
   std::string out;
   bool one_level = false;
+  bool library_order = false;
+  bool force_string = false;
 };
 
-// The parent path and the last name of `path`.
-std::pair<std::string, std::string> SplitLast(const std::string& path) {
-  const std::size_t separator = path.rfind('\\');
-  if (separator == std::string::npos) return {std::string(), path};
-  return {path.substr(0, separator), path.substr(separator + 1)};
+[[noreturn]] void RefuseThroughLeaf(const EditArgs& args) {
+  throw ToolFailure(kExitBadInput, args.file + ": cannot create \"" + args.path +
+                                       "\": a node on the way holds a value and no children");
 }
 
+// Sets the value at PATH. An existing value keeps its JSON type when the new text fits it
+// (Tree_JsonMapping::KindAfterSet); a new value, or one that replaces an empty object or
+// array, takes the type its text reads as; --string makes it a string either way.
 void Set(const EditArgs& args) {
+  const std::string text = ValueArgument(args.value, args.value_file);
   Tree_NodePtr root = LoadTree(args.file);
-  if (args.path.empty()) throw ToolFailure(kExitUsage, "set needs a PATH below the top node");
-  const auto [parent_path, name] = SplitLast(args.path);
-  if (!Tree_Node::IsKeptKeyName(name)) {
-    throw ToolFailure(kExitUsage, "\"" + args.path + "\" ends in a name a node cannot have");
-  }
-  Tree_NodePtr node = root->GetRelativeNode(RWCString(args.path), root);
-  if (node == nullptr) {
-    Tree_NodePtr parent =
-        parent_path.empty() ? root : root->GetOrCreateRelativeNode(RWCString(parent_path), root);
-    if (parent->IsLeaf() || (parent != root && parent->GetParent() == nullptr)) {
-      throw ToolFailure(kExitBadInput, args.file + ": cannot create \"" + args.path +
-                                           "\": a node on the way holds a value and no children");
+  const std::vector<std::string> names = PathElements(args.path);
+  if (names.empty()) throw ToolFailure(kExitUsage, "set needs a PATH below the top node");
+  Tree_NodePtr parent = root;
+  for (std::size_t at = 0; at < names.size(); ++at) {
+    const std::string& name = names[at];
+    Tree_NodePtr node = ChildNamed(parent, name);
+    if (node == nullptr && !Tree_Node::IsKeptKeyName(name)) {
+      throw ToolFailure(kExitUsage, "\"" + args.path + "\" holds the name \"" + name +
+                                        "\", which a node cannot have (blank at either end)");
     }
-    parent->Add(
-        Tree_NodePtr(new Tree_Node(RWCString(name), new Tree_Value(RWCString(args.value), 1))));
-  } else if (Tree_Value* value = node->TreeValue()) {
-    value->SetValue(RWCString(args.value));
-    value->SetIsChange(1);
-  } else {
-    delete node->SetTreeValue(new Tree_Value(RWCString(args.value), 1));
+    if (parent->IsLeaf()) RefuseThroughLeaf(args);
+    if (at + 1 < names.size()) {
+      if (node == nullptr) {
+        node = Tree_NodePtr(new Tree_Node(RWCString(name)));
+        if (parent->GetKind() != Tree_NodeKind::kUntyped) node->SetKind(Tree_NodeKind::kObject);
+        parent->Add(node);
+      }
+      parent = node;
+      continue;
+    }
+    const RWCString value(text);
+    if (node == nullptr || (!node->IsLeaf() && node->IsEmpty() && node->TreeValue() == nullptr)) {
+      Tree_NodePtr leaf(new Tree_Node(RWCString(name), new Tree_Value(value, 1)));
+      leaf->SetKind(Tree_JsonMapping::KindOfNewValue(text, args.force_string));
+      if (node == nullptr) {
+        parent->Add(leaf);
+      } else {
+        const int index = parent->GetIndex(node);
+        parent->Remove(index);
+        parent->Insert(leaf, index);
+      }
+    } else if (Tree_Value* held = node->TreeValue(); held != nullptr && node->IsLeaf()) {
+      node->SetKind(Tree_JsonMapping::KindAfterSet(node->GetKind(), text, args.force_string));
+      held->SetValue(value);
+      held->SetIsChange(1);
+    } else {
+      // A branch with children keeps them and holds the value besides.
+      delete node->SetTreeValue(new Tree_Value(value, 1));
+    }
   }
   WriteTree(root, args.out);
 }
 
 void Delete(const EditArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
-  if (args.path.empty()) throw ToolFailure(kExitUsage, "delete needs a PATH below the top node");
+  if (PathElements(args.path).empty())
+    throw ToolFailure(kExitUsage, "delete needs a PATH below the top node");
   Tree_NodePtr node = FindNode(root, args.file, args.path);
-  // Empty path elements name the node reached so far, so "\\" names the top node too.
-  if (node->GetParent() == nullptr)
-    throw ToolFailure(kExitUsage, "delete cannot remove the top node");
   node->GetParent()->Remove(node);
   WriteTree(root, args.out);
 }
@@ -61,9 +86,13 @@ void Delete(const EditArgs& args) {
 void Merge(const EditArgs& args) {
   Tree_NodePtr first = LoadTree(args.file);
   Tree_NodePtr second = LoadTree(args.second);
-  WriteTree(
-      args.one_level ? Tree_Node::MergeOneLevel(first, second) : Tree_Node::Merge(first, second),
-      args.out);
+  if (args.library_order) {
+    WriteTree(
+        args.one_level ? Tree_Node::MergeOneLevel(first, second) : Tree_Node::Merge(first, second),
+        args.out);
+  } else {
+    WriteTree(ShapeMerge::Merge(first, second, args.one_level), args.out);
+  }
 }
 
 void Changes(const EditArgs& args) {
@@ -88,6 +117,7 @@ void Convert(const EditArgs& args) {
 
 void AddOut(CLI::App* sub, EditArgs& args) {
   sub->add_option("-o,--output", args.out, "write the result to OUT (default: standard output)");
+  AddCompactOption(sub);
 }
 
 }  // namespace
@@ -97,15 +127,28 @@ void AddEditCommands(CLI::App& app) {
   CLI::App* set = AddFileCommand(
       app, "set", "set the value at PATH, creating what is missing; marks it changed", args, Set);
   set->add_option("PATH", args->path, "backslash path below the top node")->required();
-  set->add_option("VALUE", args->value, "the new value")->required();
+  set->add_option("VALUE", args->value, "the new value");
+  set->add_option("--value-file", args->value_file,
+                  "take the value from FILE (- for standard input), every byte of it");
+  set->add_flag("--string", args->force_string,
+                "make the value a JSON string even when it reads as a number, true, false or "
+                "null (default: an existing value keeps its type when the text fits it)");
+  AddPointerOption(set);
   AddOut(set, *args);
   CLI::App* remove = AddFileCommand(app, "delete", "remove the subtree at PATH", args, Delete);
   remove->add_option("PATH", args->path, "backslash path below the top node")->required();
+  AddPointerOption(remove);
   AddOut(remove, *args);
   CLI::App* merge = AddFileCommand(
       app, "merge", "merge FILE into SECOND; SECOND wins every conflict", args, Merge);
+  merge->footer(
+      "Children are matched by name, the k-th of a name in FILE with the k-th in SECOND.");
   merge->add_option("SECOND", args->second, "the tree that wins")->required();
   merge->add_flag("--one-level", args->one_level, "merge the top nodes' children only");
+  merge->add_flag("--library-order", args->library_order,
+                  "the library's own order (Tree_Node::Merge): each merged branch moves to the "
+                  "end of its parent and arrays merge by index; default: SECOND's order, "
+                  "merged branches in place, FILE's new members appended, arrays won whole");
   AddOut(merge, *args);
   AddOut(
       AddFileCommand(app, "changes", "write the tree of changed values (nothing when none changed)",

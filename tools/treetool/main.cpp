@@ -1,6 +1,7 @@
 // treetool: reads, queries, converts and compares configuration trees held in JSON or in
 // the library's text format. Each group of subcommands lives in a file of its own.
 #include <iostream>
+#include <new>
 #include <sstream>
 
 #include "host/Qor_LogFile.h"
@@ -35,6 +36,19 @@ int main(int argc, char** argv) {
                  "input format, json or text (default: by extension, then by content)");
   app.add_option("--to", options.to,
                  "output format, json or text (default: by extension, then the input's)");
+  app.add_flag("--exact", options.exact,
+               "JSON in the lossless form: read and write \"@tree\" descriptors (also after a "
+               "subcommand)");
+  app.add_flag("--compact", options.compact, "write JSON on one line (also after a subcommand)");
+  app.add_flag("--pointer", options.pointer,
+               "PATH arguments are JSON Pointers, /a~1b/c (also after a subcommand)");
+  app.footer(
+      "FILE \"-\" is standard input, read as JSON when it holds one valid JSON document (any "
+      "value: an object, an array, a string, a number, true, false or null), else as the text "
+      "format; a file named .json or .tree is read as its extension says, any other by the same "
+      "rule as \"-\". --from overrides both.\n"
+      "Exit status: 0 ok, 1 bad input (diff: the trees differ), 2 wrong usage, 3 unavailable, "
+      "4 denied, 5 conflict.");
   app.parse_complete_callback([&options] {
     QorGLog.SetMaxLevel(options.log_level);
     if (!Tree_Node::IsKeptKeyName(options.root_name)) {
@@ -64,6 +78,15 @@ int main(int argc, char** argv) {
     std::cerr << "treetool: " << failure.what() << '\n';
     if (failure.Status() == kExitUsage) std::cerr << UsageLine(app) << '\n';
     return failure.Status();
+  } catch (const std::bad_alloc&) {
+    std::cerr << "treetool: out of memory\n";
+    return kExitBadInput;
+  } catch (const std::exception& error) {
+    std::cerr << "treetool: " << error.what() << '\n';
+    return kExitBadInput;
+  } catch (...) {
+    std::cerr << "treetool: failed with an unknown error\n";
+    return kExitBadInput;
   }
   return options.exit_status;
 }

@@ -37,8 +37,8 @@ void Count(const QueryArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
   Tree_NodePtr node = FindNode(root, args.file, args.path);
   int count = node->GetNodeNum();
-  if (args.values) count = root->GetValueNum(RWCString(args.path), root);
-  if (args.subtrees) count = root->GetSubTreeNum(RWCString(args.path), root);
+  if (args.values) count = node->GetValueNum(RWCString(), node);
+  if (args.subtrees) count = node->GetSubTreeNum(RWCString(), node);
   WriteOutput("", std::to_string(count) + '\n');
 }
 
@@ -52,13 +52,42 @@ void List(const QueryArgs& args) {
   WriteOutput("", out);
 }
 
+// True when every name of `names` resolves, one level each, from `node`.
+bool Resolves(const Tree_NodePtr& node, const std::vector<std::string>& names) {
+  Tree_NodePtr at = node;
+  for (const std::string& name : names) {
+    at = ChildNamed(at, name);
+    if (at == nullptr) return false;
+  }
+  return true;
+}
+
 void Search(const QueryArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
-  std::unique_ptr<String_Arr> hits(root->Search(RWCString(args.path), root, args.cut_root ? 1 : 0));
+  const std::vector<std::string> names = PathElements(args.path);
+  if (names.empty()) throw ToolFailure(kExitUsage, "search needs a PATH to look for");
   std::string out;
-  for (int index = 0; hits != nullptr && index < hits->GetInsertedNum(); ++index) {
-    Tree_Text::AppendPath(hits->GetStr(index), out);
-    out += '\n';
+  if (Options().pointer) {
+    // Pointers name nodes below the top, so the top's name is never part of a hit.
+    std::vector<Tree_NodePtr> open{root};
+    while (!open.empty()) {
+      Tree_NodePtr node = std::move(open.back());
+      open.pop_back();
+      if (Resolves(node, names)) {
+        Tree_Text::AppendPath(PathBelow(*root.get(), *node.get()), out);
+        out += '\n';
+      }
+      for (int index = node->GetChildCount() - 1; index >= 0; --index) {
+        open.push_back(node->GetChildAt(index));
+      }
+    }
+  } else {
+    std::unique_ptr<String_Arr> hits(
+        root->Search(RWCString(args.path), root, args.cut_root ? 1 : 0));
+    for (int index = 0; hits != nullptr && index < hits->GetInsertedNum(); ++index) {
+      Tree_Text::AppendPath(hits->GetStr(index), out);
+      out += '\n';
+    }
   }
   WriteOutput("", out);
 }
@@ -91,8 +120,7 @@ void Paths(const QueryArgs& args) {
     }
     Tree_Node* child = frame.node->GetChildAt(frame.next++).get();
     path.resize(frame.path_length);
-    if (open.size() > 1) path += '\\';
-    path += child->KeyName().view();
+    AppendPathElement(child->KeyName().view(), path);
     emit(*child);
     open.push_back({child, 0, path.size()});
   }
@@ -104,24 +132,31 @@ void Paths(const QueryArgs& args) {
 void AddQueryCommands(CLI::App& app) {
   auto args = std::make_shared<QueryArgs>();
   const char* path_help = "backslash path below the top node (empty: the top node)";
-  AddFileCommand(app, "show", "print the tree, or the subtree at PATH, in the text format", args,
-                 Show)
-      ->add_option("PATH", args->path, path_help);
-  AddFileCommand(app, "get", "print the value of the node at PATH", args, Get)
-      ->add_option("PATH", args->path, path_help)
-      ->required();
+  CLI::App* show = AddFileCommand(
+      app, "show", "print the tree, or the subtree at PATH, in the text format", args, Show);
+  show->add_option("PATH", args->path, path_help);
+  AddPointerOption(show);
+  CLI::App* get = AddFileCommand(app, "get", "print the value of the node at PATH", args, Get);
+  get->add_option("PATH", args->path, path_help)->required();
+  AddPointerOption(get);
   CLI::App* count =
       AddFileCommand(app, "count", "print the number of nodes of the subtree at PATH", args, Count);
   count->add_option("PATH", args->path, path_help);
+  AddPointerOption(count);
   auto* values = count->add_flag("--values", args->values, "count its value children instead");
   count->add_flag("--subtrees", args->subtrees, "count its sub-tree children instead")
       ->excludes(values);
-  AddFileCommand(app, "list", "print the children of the node at PATH, one line each", args, List)
-      ->add_option("PATH", args->path, path_help);
+  CLI::App* list = AddFileCommand(
+      app, "list", "print the children of the node at PATH, one line each", args, List);
+  list->add_option("PATH", args->path, path_help);
+  AddPointerOption(list);
   CLI::App* search = AddFileCommand(
       app, "search", "print the path of every node from which PATH resolves", args, Search);
   search->add_option("PATH", args->path, "the relative path to look for")->required();
   search->add_flag("--cut-root", args->cut_root, "leave the top node's name out of each path");
-  AddFileCommand(app, "paths", "print \"path = value\" for every node holding a value", args,
-                 Paths);
+  AddPointerOption(search);
+  AddPointerOption(AddFileCommand(app, "paths",
+                                  "print \"path = value\" for every node holding a value; each "
+                                  "path is a PATH argument that names the node again",
+                                  args, Paths));
 }

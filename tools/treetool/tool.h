@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Tree/Tree_Node.h"
 #include "formats/Tree_FormatIo.h"
@@ -56,14 +57,45 @@ struct ToolOptions {
   std::string root_name = "root";
   std::string from;           // input format name, empty: by extension or content
   std::string to;             // output format name, empty: by extension or the input's
+  bool exact = false;         // JSON with "@tree" descriptors, read and written (lossless)
+  bool compact = false;       // JSON on one line
+  bool pointer = false;       // PATH arguments are JSON Pointers (RFC 6901)
   int exit_status = kExitOk;  // what a command that completes wants main to return
 };
 ToolOptions& Options();
 
+// Adds --exact (every command that reads a tree), --compact (those that write one) and
+// --pointer (those that take a PATH) to `sub`; each sets the global option of that name.
+void AddExactOption(CLI::App* sub);
+void AddCompactOption(CLI::App* sub);
+void AddPointerOption(CLI::App* sub);
+
+// The names of the PATH argument `path`: a backslash path, or a JSON Pointer with --pointer.
+// The empty path has none (the top node). Throws ToolFailure(2) naming `path` when it has an
+// empty element (a leading, trailing or doubled backslash; "/" or "//" in a pointer) or a
+// pointer is malformed.
+std::vector<std::string> PathElements(const std::string& path);
+// Throws ToolFailure(2) naming `path` when the backslash path `path`, which the library reads
+// itself (checksum --exclude, encode --partial), has an empty element.
+void CheckLibraryPath(const std::string& path, const char* what);
+// Appends `name` to `path` so that the result is the PATH argument that gives the names back:
+// a backslash path, or a JSON Pointer with --pointer.
+void AppendPathElement(std::string_view name, std::string& path);
+// The PATH argument of `node` below `top` (an ancestor of it, or the node itself).
+std::string PathBelow(const Tree_Node& top, const Tree_Node& node);
+// The child of `node` named `name` (the first of that name), or null.
+Tree_NodePtr ChildNamed(const Tree_NodePtr& node, std::string_view name);
+
+// The value a command is given: VALUE, or every byte of `value_file` ("-": standard input)
+// when that is named. Throws ToolFailure(2) when both are given, ToolFailure(1) when the file
+// cannot be read.
+std::string ValueArgument(const std::string& value, const std::string& value_file);
+
 // The tree in `file` ("-": standard input); throws ToolFailure(1) with the file, line and
 // column on malformed input. Remembers the input's format for WriteTree.
 Tree_NodePtr LoadTree(const std::string& file);
-// The node `path` names below the root (empty: the root); throws ToolFailure(1) when none.
+// The node `path` (see PathElements) names below the root (empty: the root); throws
+// ToolFailure(1) when none, ToolFailure(2) for a malformed path.
 Tree_NodePtr FindNode(const Tree_NodePtr& root, const std::string& file, const std::string& path);
 // Writes `tree` to `out` (empty or "-": standard output) in the --to format, else the one
 // its extension names, else the last input's. Throws ToolFailure(1) on failure.
@@ -95,6 +127,7 @@ CLI::App* AddFileCommand(CLI::App& app, const char* name, const char* about,
                          const std::shared_ptr<Args>& args, void (*run)(const Args&)) {
   CLI::App* sub = app.add_subcommand(name, about);
   sub->add_option("FILE", args->file, "the tree: .json, .tree or - for standard input")->required();
+  AddExactOption(sub);
   sub->callback([args, run] { run(*args); });
   return sub;
 }

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,44 +32,49 @@ ToolOptions& Options() {
   return options;
 }
 
-Tree_NodePtr LoadTree(const std::string& file) {
+std::string ValueArgument(const std::string& value, const std::string& value_file) {
+  if (value_file.empty()) return value;
+  if (!value.empty()) throw ToolFailure(kExitUsage, "give VALUE or --value-file, not both");
   std::string bytes;
   Tree_FormatError error;
-  if (!Tree_FormatIo::ReadBytes(file, bytes, &error))
-    throw ToolFailure(kExitBadInput, error.ToString());
-  const Tree_Format format = Tree_FormatIo::Choose(NamedFormat(Options().from), file, bytes);
-  Progress progress("reading " + file, bytes.size());
+  if (!Tree_FormatIo::ReadBytes(value_file, bytes, &error)) {
+    throw ToolFailure(ExitStatusFor(error.code), error.ToString());
+  }
+  return bytes;
+}
+
+Tree_NodePtr LoadTree(const std::string& file) {
+  struct stat info {};
+  const bool sized =
+      file == "-" ? ::fstat(STDIN_FILENO, &info) == 0 : ::stat(file.c_str(), &info) == 0;
+  Progress progress("reading " + file,
+                    sized && S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) : 0);
   Tree_ReadOptions options;
   options.root_name = Options().root_name;
+  options.exact = Options().exact;
   options.progress = [&progress](std::size_t done, std::size_t nodes) {
     progress.Update(done, nodes);
   };
-  Tree_NodePtr tree = Tree_FormatIo::Parse(bytes, format, options, &error);
-  if (tree == nullptr) {
-    error.source = file;
-    throw ToolFailure(kExitBadInput, error.ToString());
-  }
+  Tree_FormatError error;
+  Tree_Format format;
+  Tree_NodePtr tree =
+      Tree_FormatIo::ReadFile(file, NamedFormat(Options().from), options, &error, &format);
+  if (tree == nullptr) throw ToolFailure(ExitStatusFor(error.code), error.ToString());
   g_input_format = format;
   return tree;
-}
-
-Tree_NodePtr FindNode(const Tree_NodePtr& root, const std::string& file, const std::string& path) {
-  Tree_NodePtr node = path.empty() ? root : root->GetRelativeNode(RWCString(path), root);
-  if (node == nullptr) throw ToolFailure(kExitBadInput, file + ": no node at \"" + path + "\"");
-  return node;
 }
 
 void WriteTree(const Tree_NodePtr& tree, const std::string& out) {
   std::optional<Tree_Format> format = NamedFormat(Options().to);
   if (!format && !out.empty() && out != "-") format = Tree_FormatIo::FormatFromPath(out);
   if (!format) format = g_input_format.value_or(Tree_Format::kText);
-  std::string bytes;
+  Tree_WriteOptions options;
+  options.exact = Options().exact;
+  options.compact = Options().compact;
   Tree_FormatError error;
-  if (!Tree_FormatIo::Serialize(tree, *format, bytes, &error)) {
-    error.source = out.empty() ? "-" : out;
-    throw ToolFailure(kExitBadInput, error.ToString());
+  if (!Tree_FormatIo::WriteFile(tree, *format, out.empty() ? "-" : out, options, &error)) {
+    throw ToolFailure(ExitStatusFor(error.code), error.ToString());
   }
-  WriteOutput(out, bytes);
 }
 
 void WriteOutput(const std::string& out, std::string_view bytes) {
@@ -77,7 +83,7 @@ void WriteOutput(const std::string& out, std::string_view bytes) {
   progress.Update(0, 0);
   Tree_FormatError error;
   if (!Tree_FormatIo::WriteBytes(target, bytes, &error))
-    throw ToolFailure(kExitBadInput, error.ToString());
+    throw ToolFailure(ExitStatusFor(error.code), error.ToString());
   progress.Update(bytes.size(), 0);
 }
 

@@ -49,18 +49,6 @@ Tree_ZkOptions Resolve(const ZkArgs& args) {
   return options;
 }
 
-std::string ValueOf(const ZkArgs& args) {
-  if (args.value_file.empty()) return args.value;
-  if (args.value_file == "-") {
-    return std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-  }
-  std::ifstream file(args.value_file, std::ios::binary);
-  if (!file) throw ToolFailure(kExitBadInput, args.value_file + ": cannot read the value");
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 // A replica names nodes by their full path; diff lines name them below the top node.
 std::string BelowTop(const std::string& path) {
   const std::size_t separator = path.find('\\');
@@ -169,11 +157,9 @@ void AddZkCommands(CLI::App& app) {
                   "take the value from FILE (- for standard input)");
   set->add_flag("--string", args->force_string, "store the value as a string whatever it reads as");
   set->callback([args] {
-    if (args->value_file.empty() == args->value.empty() && !args->value_file.empty()) {
-      throw ToolFailure(kExitUsage, "give VALUE or --value-file, not both");
-    }
     Check(Tree_ZkStore(Resolve(*args))
-              .Set(args->znode, args->path, ValueOf(*args), args->force_string));
+              .Set(args->znode, args->path, ValueArgument(args->value, args->value_file),
+                   args->force_string));
   });
 
   CLI::App* remove = zk->add_subcommand("rm", "remove one subtree in place");
