@@ -8,6 +8,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <ctime>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -143,10 +145,100 @@ void BM_SetSeenByReplica(benchmark::State& state) {
   state.counters["p99_ms"] = latencies_ms[latencies_ms.size() * 99 / 100];
 }
 
+// `state.range(0)` replicas (each its own session) of the 100,000-node tree; each iteration
+// sets one value through a store and waits until every replica has applied it. Reports the
+// latency from the Set's start to each replica's listener (median and 99th percentile over
+// all replicas and changes), the requests each replica sent per change, the Set's own
+// requests, and the process CPU time per change and replica (the Set and the client's
+// threads included, so an upper bound on a replica's work).
+void BM_SetSeenByReplicas(benchmark::State& state) {
+  if (!HaveServer(state)) return;
+  const int count = static_cast<int>(state.range(0));
+  const std::string znode = FreshZnode("replicas");
+  Tree_ZkStore store(Options());
+  if (const Tree_Status pushed = store.Push(BigTree(), znode); !pushed) {
+    state.SkipWithError(pushed.Message().c_str());
+    return;
+  }
+  std::mutex mutex;
+  std::condition_variable seen;
+  std::string wanted;
+  int arrived = 0;
+  std::chrono::steady_clock::time_point start;
+  std::vector<double> latencies_ms;
+  std::vector<std::unique_ptr<Tree_ZkReplica>> replicas;
+  for (int i = 0; i < count; ++i) {
+    replicas.push_back(std::make_unique<Tree_ZkReplica>(
+        Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
+          std::lock_guard<std::mutex> lock(mutex);
+          for (const Tree_ZkChange& change : changes) {
+            if (change.new_value != wanted || wanted.empty()) continue;
+            const std::chrono::duration<double, std::milli> elapsed =
+                std::chrono::steady_clock::now() - start;
+            latencies_ms.push_back(elapsed.count());
+            ++arrived;
+            seen.notify_all();
+          }
+        }));
+    if (const Tree_Status started = replicas.back()->Start(); !started) {
+      state.SkipWithError(started.Message().c_str());
+      return;
+    }
+  }
+  for (const auto& replica : replicas) replica->WaitUntilCurrent(60000);
+  std::uint64_t replica_requests = 0;
+  std::uint64_t set_requests = 0;
+  int changes = 0;
+  const std::clock_t cpu_start = std::clock();
+  for (auto _ : state) {
+    std::uint64_t before = 0;
+    for (const auto& replica : replicas) before += replica->RequestCount();
+    const std::uint64_t set_before = store.RequestCount();
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      wanted = "v" + std::to_string(++changes);
+      arrived = 0;
+      start = std::chrono::steady_clock::now();
+    }
+    if (const Tree_Status set = store.Set(znode, "group42\\key500", wanted); !set) {
+      state.SkipWithError(set.Message().c_str());
+      break;
+    }
+    set_requests += store.RequestCount() - set_before;
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!seen.wait_for(lock, std::chrono::seconds(30), [&] { return arrived == count; })) {
+      state.SkipWithError("not every replica saw the change within 30 s");
+      break;
+    }
+    const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+    state.SetIterationTime(elapsed.count());
+    lock.unlock();
+    for (const auto& replica : replicas) replica->WaitUntilCurrent(10000);
+    std::uint64_t after = 0;
+    for (const auto& replica : replicas) after += replica->RequestCount();
+    replica_requests += after - before;
+  }
+  const double cpu_ms = 1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
+  if (latencies_ms.empty() || changes == 0) return;
+  std::sort(latencies_ms.begin(), latencies_ms.end());
+  state.counters["median_ms"] = latencies_ms[latencies_ms.size() / 2];
+  state.counters["p99_ms"] = latencies_ms[latencies_ms.size() * 99 / 100];
+  state.counters["requests_per_replica_change"] =
+      static_cast<double>(replica_requests) / (static_cast<double>(changes) * count);
+  state.counters["set_requests"] = static_cast<double>(set_requests) / changes;
+  state.counters["cpu_ms_per_change_replica"] = cpu_ms / (static_cast<double>(changes) * count);
+}
+
 BENCHMARK(BM_PushPipelined)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_PushOneSyncCreateAtATime)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Pull)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_SetSeenByReplica)->Unit(benchmark::kMillisecond)->Iterations(1000)->UseManualTime();
+BENCHMARK(BM_SetSeenByReplicas)
+    ->Arg(1)
+    ->Arg(100)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(100)
+    ->UseManualTime();
 
 }  // namespace
 

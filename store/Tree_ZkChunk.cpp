@@ -198,6 +198,9 @@ Tree_Status ValidateChunk(std::string_view bytes, ChunkSummary& summary) {
     const unsigned char tag = reader.Byte();
     if (tag == kItemRef && !top_level) {
       if (!ReadRef(reader, ref)) return Corrupt("tree chunk with a malformed reference");
+      if (ref.nodes > kMaxDeclaredNodes - summary.nodes) {
+        return Corrupt("tree chunk declaring more than 2^40 nodes");
+      }
       summary.nodes += ref.nodes;
       summary.refs.push_back(ref);
       if (reader.offset > frame.end) return Corrupt("tree chunk reference overruns its entry");
@@ -207,7 +210,9 @@ Tree_Status ValidateChunk(std::string_view bytes, ChunkSummary& summary) {
     if (!ReadEntry(reader, entry) || reader.offset > frame.end) {
       return Corrupt("tree chunk with a malformed entry");
     }
-    ++summary.nodes;
+    if (++summary.nodes > kMaxDeclaredNodes) {
+      return Corrupt("tree chunk declaring more than 2^40 nodes");
+    }
     if (top_level) summary.names.push_back(entry.name);
     if (!entry.leaf) {
       const std::size_t end = reader.offset;

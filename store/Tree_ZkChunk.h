@@ -47,6 +47,10 @@ using ChunkId = std::array<unsigned char, 32>;
 inline constexpr char kChunkMagic[4] = {'T', 'Z', 'C', 2};
 inline constexpr char kPointerMagic[4] = {'T', 'Z', 'P', 2};
 inline constexpr std::size_t kMaxRecentRoots = 4;
+// The most nodes a chunk may declare below it. Chunks may be shared (equal subtrees have one
+// id), so a few chunks can declare an exponential count; the sums stay far from overflow and
+// a reader refuses a tree beyond Tree_ZkOptions::max_nodes before building any of it.
+inline constexpr std::uint64_t kMaxDeclaredNodes = std::uint64_t{1} << 40;
 inline constexpr unsigned char kFlagValue = 1;
 inline constexpr unsigned char kFlagLeaf = 2;
 inline constexpr unsigned char kItemEntry = 0;

@@ -195,10 +195,14 @@ void CutChildren(Model& model, int node_index, std::size_t target, CutResult& re
     run.push_back(item.node);
     run_size += size;
     // The boundary test: a child ends its run with a probability of eight times its share
-    // of the target, decided by its content alone.
+    // of the target, decided by its name and kind of node, not by its value or children:
+    // a changed value moves no boundary (unless its size changes by a good part of the
+    // target), so it rewrites its own run only. Children of equal names all decide alike;
+    // among many of them runs end by size alone.
+    const ModelNode& child = model.nodes[static_cast<std::size_t>(item.node)];
     const std::uint64_t threshold =
         size * 8 >= target ? ~std::uint64_t{0} : (size * 8 * (~std::uint64_t{0} / target));
-    if (Mix(ItemHash(model, item), 0x5eed) <= threshold) close();
+    if (Mix(Hash64(child.name, child.leaf ? 3 : 4), 0x5eed) <= threshold) close();
   }
   close();
   model.nodes[static_cast<std::size_t>(node_index)].items = std::move(cut);

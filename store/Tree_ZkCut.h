@@ -5,7 +5,7 @@
 //
 // The rule: a node whose entry, children inline, fits in the target size stays whole. A
 // larger node's children are cut into runs, each run a chunk of its own, by a content-defined
-// rule: a run ends after a child whose content hash falls under a threshold proportional to
+// rule: a run ends after a child whose name's hash falls under a threshold proportional to
 // the child's size (runs of about an eighth of the target on average), or before a child
 // that would take it past the target. A reference read from the server stays as it is and
 // ends a run. So a changed value changes its own run and the entries above it, and an

@@ -226,14 +226,14 @@ Tree_Status PullOn(Session& session, const std::string& znode, ChunkCache& cache
   Tree_Status read = ReadPointer(session, znode, false, has_tree, pointer, stat, retry);
   if (!read) return read;
   if (!has_tree) return NoTree(znode);
+  if (Tree_Status counted = CheckNodeCount(session, znode, pointer, nullptr); !counted) {
+    return counted;
+  }
   if (Tree_Status fetched = FetchReachable(session, znode, pointer.root, cache, retry); !fetched) {
     return fetched;
   }
-  if (cache.Find(pointer.root)->summary.nodes != pointer.node_count) {
-    return Tree_Status(Tree_StatusCode::kCorrupt,
-                       "node count mismatch reading " + znode + ": the pointer says " +
-                           std::to_string(pointer.node_count) + ", the chunks hold " +
-                           std::to_string(cache.Find(pointer.root)->summary.nodes));
+  if (Tree_Status counted = CheckNodeCount(session, znode, pointer, &cache); !counted) {
+    return counted;
   }
   EntryView root;
   if (Tree_Status found = RootEntry(cache, pointer.root, root); !found) return found;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -26,6 +27,9 @@ struct Tree_ZkOptions {
   // How long a chunk no current root reaches is kept: readers of a root replaced less than
   // this long ago keep reading it, and pushes in progress keep their chunks.
   int gc_grace_ms = 60000;
+  // The most nodes a pulled or followed tree may have: a larger one is refused (kTooLarge)
+  // before it is built, so that data declaring a huge tree cannot exhaust the reader.
+  std::uint64_t max_nodes = 100000000;
   // Called by Push after the chunks are written and before the switch (for tools that
   // coordinate pushes, and for tests).
   std::function<void()> before_switch;

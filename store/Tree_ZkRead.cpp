@@ -157,6 +157,23 @@ Tree_Status FetchReachable(Session& session, const std::string& znode, const Chu
   return Tree_Status::Ok();
 }
 
+Tree_Status CheckNodeCount(const Session& session, const std::string& znode, const Pointer& pointer,
+                           const ChunkCache* cache) {
+  const std::uint64_t limit = session.Options().max_nodes;
+  if (pointer.node_count > limit) {
+    return Tree_Status(Tree_StatusCode::kTooLarge,
+                       "the tree at " + znode + " has " + std::to_string(pointer.node_count) +
+                           " nodes, more than the limit of " + std::to_string(limit));
+  }
+  if (cache == nullptr) return Tree_Status::Ok();
+  const ChunkCache::Entry* root = cache->Find(pointer.root);
+  if (root != nullptr && root->summary.nodes == pointer.node_count) return Tree_Status::Ok();
+  return Tree_Status(Tree_StatusCode::kCorrupt,
+                     "node count mismatch reading " + znode + ": the pointer says " +
+                         std::to_string(pointer.node_count) + ", the chunks hold " +
+                         (root != nullptr ? std::to_string(root->summary.nodes) : "none"));
+}
+
 std::vector<ItemView> ItemsOf(const EntryView& entry) {
   std::vector<ItemView> items;
   if (entry.leaf) return items;

@@ -65,6 +65,12 @@ Tree_Status FetchReachable(Session& session, const std::string& znode, const Chu
 Tree_Status FetchChunks(Session& session, const std::string& znode, const std::vector<ChunkId>& ids,
                         ChunkCache& cache, bool& retry);
 
+// Checks the pointer's node count against the options' limit (kTooLarge) before anything is
+// read, and, with `cache` holding the root chunk, against what the root chunk declares
+// (kCorrupt).
+Tree_Status CheckNodeCount(const Session& session, const std::string& znode, const Pointer& pointer,
+                           const ChunkCache* cache);
+
 // Builds the subtree of the entry that starts at `entry.whole` (references resolved through
 // `cache`, which must hold them) as new unprotected nodes with change flags as stored. Uses an
 // explicit stack.

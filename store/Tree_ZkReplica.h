@@ -72,6 +72,9 @@ class Tree_ZkReplica {
   void OnEvent(int type, int state);
   Tree_Status Resync();
   void Apply(Tree_NodePtr remote);
+  // Applies the difference between the entries of the held root and the new one, reading
+  // only chunks whose ids differ; false when the root itself was replaced.
+  bool Patch(const tree_zk::EntryView& old_root, const tree_zk::EntryView& root);
 
   Tree_ZkOptions m_options;
   std::string m_znode;

@@ -3,16 +3,20 @@
 // points the tests at another server instead. Some tests stop and restart the server, so
 // ctest runs these tests one at a time.
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "store/Tree_ZkChunk.h"
 #include "store/Tree_ZkReplica.h"
+#include "store/Tree_ZkSession.h"
 #include "store/Tree_ZkStore.h"
 #include "test_support.h"
 
@@ -95,6 +99,68 @@ Tree_NodePtr SmallTree(const std::string& port) {
   return root;
 }
 
+// Sanitizers slow the client and the tree several times over: the large trees shrink there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int kBigGroups = 20;
+#else
+constexpr int kBigGroups = 100;
+#endif
+
+// The top, kBigGroups groups and 999 leaves in each but the first, which has 998: 100,000
+// nodes in the default build.
+Tree_NodePtr BigTree() {
+  Tree_NodePtr root = MakeBranch("big");
+  for (int i = 0; i < kBigGroups; ++i) {
+    Tree_NodePtr group = AddBranch(root, "group" + std::to_string(i));
+    for (int j = i == 0 ? 1 : 0; j < 999; ++j)
+      AddLeaf(group, "key" + std::to_string(j), std::to_string(i * j));
+  }
+  return root;
+}
+
+// Direct access to the server through a session of the store's own, for what no public member
+// writes: hostile data, and the listing of a tree's chunks.
+class Raw {
+ public:
+  Raw() : m_session(Options()) { EXPECT_TRUE(m_session.Open()); }
+  std::string Get(const std::string& path) {
+    std::string data;
+    struct Stat stat {};
+    EXPECT_EQ(ZOK, m_session.Get(path, false, data, stat)) << path;
+    return data;
+  }
+  void Create(const std::string& path, const std::string& data) {
+    const int rc = m_session.Create(path, data, &ZOO_OPEN_ACL_UNSAFE);
+    EXPECT_TRUE(rc == ZOK || rc == ZNODEEXISTS) << path << ": " << rc;
+  }
+  void Set(const std::string& path, const std::string& data) {
+    std::vector<zoo_op_t> ops(1);
+    zoo_set_op_init(&ops[0], path.c_str(), data.data(), static_cast<int>(data.size()), -1, nullptr);
+    ASSERT_EQ(ZOK, m_session.Multi(ops)) << path;
+  }
+  void Delete(const std::string& path) {
+    std::vector<zoo_op_t> ops(1);
+    zoo_delete_op_init(&ops[0], path.c_str(), -1);
+    ASSERT_EQ(ZOK, m_session.Multi(ops)) << path;
+  }
+  std::vector<std::string> Chunks(const std::string& znode) {
+    std::vector<std::string> names;
+    EXPECT_EQ(ZOK, m_session.Children(znode + "/chunks", names));
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // The chunk the pointer of `znode` names as its root.
+  std::string RootChunk(const std::string& znode) {
+    bool has_tree = false;
+    tree_zk::Pointer pointer;
+    EXPECT_TRUE(tree_zk::DecodePointer(Get(znode), has_tree, pointer));
+    return tree_zk::ChunkName(pointer.root);
+  }
+
+ private:
+  tree_zk::Session m_session;
+};
+
 // Counts MightNeedMove calls, which Tree_Node sends when a child joins or leaves.
 struct MoveCounter : Tree_NotifyList::Callback {
   void Notify() override {}
@@ -148,21 +214,16 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
 }
 
 TEST(ZkStore, HundredThousandNodeTreeRoundTrips) {
-  Tree_NodePtr root = MakeBranch("big");
-  for (int i = 0; i < 100; ++i) {
-    Tree_NodePtr group = AddBranch(root, "group" + std::to_string(i));
-    for (int j = i == 0 ? 1 : 0; j < 999; ++j)
-      AddLeaf(group, "key" + std::to_string(j), std::to_string(i * j));
-  }
-  ASSERT_EQ(100000, root->GetNodeNum());
+  Tree_NodePtr root = BigTree();
+  ASSERT_EQ(kBigGroups * 1000, root->GetNodeNum());
   Tree_ZkStore store(Options());
   const Tree_Status pushed = store.Push(root, Znode());
   ASSERT_TRUE(pushed) << pushed.Message();
   Tree_NodePtr pulled;
   ASSERT_TRUE(store.Pull(Znode(), pulled));
-  EXPECT_EQ(100000, pulled->GetNodeNum());
+  EXPECT_EQ(kBigGroups * 1000, pulled->GetNodeNum());
   EXPECT_EQ(root->GetChecksum(), pulled->GetChecksum());
-  EXPECT_EQ("98", pulled->GetValue("group49\\key2", pulled).str());
+  EXPECT_EQ("38", pulled->GetValue("group19\\key2", pulled).str());
 }
 
 TEST(ZkStore, RefusesOversizeAndUnauthorisedWritesBeforeChangingAnything) {
@@ -220,8 +281,39 @@ TEST(ZkStore, UnreachableServerFailsNamingTheAddressAfterTheTimeout) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
+TEST(ZkStore, TwentyConcurrentSetsOfDifferentKeysAllLand) {
+  const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
+  constexpr int kWriters = 20;
+  Tree_ZkOptions options = Options();
+  options.timeout_ms = 20000;  // every writer but one loses each round of the version check
+  std::latch ready(kWriters);
+  std::vector<Tree_Status> results(kWriters);
+  std::vector<std::thread> writers;
+  for (int i = 0; i < kWriters; ++i) {
+    writers.emplace_back([&, i] {
+      Tree_ZkStore store(options);
+      Tree_NodePtr ignored;
+      const Tree_Status opened = store.Pull(znode, ignored);  // connected before the start
+      ready.arrive_and_wait();
+      results[i] =
+          opened ? store.Set(znode, "keys\\k" + std::to_string(i), std::to_string(i)) : opened;
+    });
+  }
+  for (std::thread& writer : writers) writer.join();
+  Tree_NodePtr pulled;
+  ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
+  for (int i = 0; i < kWriters; ++i) {
+    EXPECT_TRUE(results[i]) << i << ": " << results[i].Message();
+    EXPECT_EQ(std::to_string(i), pulled->GetValue("keys\\k" + std::to_string(i), pulled).str());
+  }
+  EXPECT_EQ("80", pulled->GetValue("srv\\port", pulled).str());
+  EXPECT_EQ(kWriters, pulled->GetRelativeNode("keys", pulled)->GetChildCount());
+}
+
 TEST(ZkStore, ConcurrentPushIsDetectedAndTheOtherPushWins) {
   const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("start"), znode));  // also on a rerun
   Tree_ZkOptions options = Options();
   Tree_Status other;
   options.before_switch = [&] { other = Tree_ZkStore(Options()).Push(SmallTree("other"), znode); };
@@ -349,4 +441,303 @@ TEST(ZkReplica, CatchesUpAfterTheServerRestarts) {
   ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
   const auto lock = replica.Lock();
   EXPECT_EQ(Dump(pulled), Dump(replica.Tree()));
+}
+
+// One value set in a large tree: the Set writes only the chunks on the value's path and the
+// pointer, and a replica reads only those. With the default 256 KB chunks each group (about
+// 20 KB) sits whole in a run of the top's children and the top's entry, with references to
+// the runs, in the root chunk: the path crosses two chunks.
+TEST(ZkReplica, ASetInALargeTreeCostsTheChunksOnItsPath) {
+  const std::string znode = Znode();
+  Tree_ZkStore store(Options());
+  ASSERT_TRUE(store.Push(BigTree(), znode));
+  Raw raw;
+  const std::vector<std::string> before = raw.Chunks(znode);
+  ASSERT_GT(before.size(), 5u);  // the tree is cut, or the bounds below say nothing
+
+  Tree_ZkReplica first(Options(), znode);
+  Tree_ZkReplica second(Options(), znode);
+  ASSERT_TRUE(first.Start());
+  ASSERT_TRUE(second.Start());
+  for (int change = 0; change < 3; ++change) {
+    // New on every run against the same server, so that the chunks are new too.
+    const std::string value =
+        std::to_string(std::chrono::system_clock::now().time_since_epoch().count());
+    const std::string path = "group" + std::to_string(change * 7 % kBigGroups) + "\\key500";
+    const std::uint64_t set_before = store.RequestCount();
+    const std::uint64_t first_before = first.RequestCount();
+    const std::uint64_t second_before = second.RequestCount();
+    const std::vector<std::string> chunks_before = raw.Chunks(znode);
+    ASSERT_TRUE(store.Set(znode, path, value));
+    // Pointer, two chunks read; two written; the switch.
+    EXPECT_LE(store.RequestCount() - set_before, 6u);
+    std::vector<std::string> chunks_after = raw.Chunks(znode);
+    std::vector<std::string> written;
+    std::set_difference(chunks_after.begin(), chunks_after.end(), chunks_before.begin(),
+                        chunks_before.end(), std::back_inserter(written));
+    EXPECT_LE(written.size(), 2u);
+    EXPECT_GE(written.size(), 1u);
+    EXPECT_NE(written.end(), std::find(written.begin(), written.end(), raw.RootChunk(znode)));
+    for (Tree_ZkReplica* replica : {&first, &second}) {
+      EXPECT_TRUE(Eventually([&] { return ValueAt(*replica, path) == value + "/1"; }));
+      EXPECT_TRUE(replica->WaitUntilCurrent(10000));
+    }
+    // The pointer (which sets the watch again) and the chunks it did not hold.
+    EXPECT_LE(first.RequestCount() - first_before, 3u);
+    EXPECT_LE(second.RequestCount() - second_before, 3u);
+  }
+}
+
+namespace {
+
+// A chunk of one entry in the byte form the store reads (Tree_ZkChunk.h): a leaf "x" = "v",
+// or a branch "n" whose children are two references to the chunk `below`, which holds
+// `below_nodes` nodes. Shared references are legal (equal subtrees share a chunk), so a
+// chain of such chunks declares twice as many nodes at each step.
+std::string HostileChunk(const std::string* below = nullptr, std::uint64_t below_nodes = 0) {
+  std::string body;
+  if (below == nullptr) {
+    body = std::string("\x03\x00\x01x\x00\x01v", 7);
+  } else {
+    body = std::string("\x00\x00\x01n\x02", 5);
+    const tree_zk::ChunkId id = tree_zk::HashChunk(*below);
+    for (int i = 0; i < 2; ++i) {
+      body += '\x01';
+      body.append(reinterpret_cast<const char*>(id.data()), id.size());
+      tree_zk::PutVarint(body, 1);
+      tree_zk::PutVarint(body, below_nodes);
+      tree_zk::PutVarint(body, below->size() - 5);
+      body += '\x00';
+    }
+  }
+  std::string chunk(tree_zk::kChunkMagic, 4);
+  chunk += std::string("\x01\x00", 2);
+  tree_zk::PutVarint(chunk, body.size());
+  return chunk + body;
+}
+
+std::string PointerTo(const std::string& root_bytes, std::uint64_t node_count) {
+  tree_zk::Pointer pointer;
+  pointer.root = tree_zk::HashChunk(root_bytes);
+  pointer.node_count = node_count;
+  return tree_zk::EncodePointer(pointer);
+}
+
+}  // namespace
+
+// Hostile data in the pointer or the chunks: every reader fails with a clear code and message,
+// in bounded time, and a replica keeps its last good tree, backs off (a handful of requests,
+// not a busy loop) and follows the next good push.
+TEST(ZkReplica, HostileDataFailsClearlyAndTheReplicaKeepsItsLastGoodTree) {
+  const std::string znode = Znode();
+  const std::string chunks = znode + "/chunks/";
+  Tree_ZkOptions small_chunks = Options();
+  small_chunks.chunk_bytes = 64;  // several chunks even for a small tree
+  Tree_NodePtr good = SmallTree("80");
+  for (int i = 0; i < 8; ++i) AddLeaf(good, "key" + std::to_string(i), std::string(20, 'a' + i));
+  ASSERT_TRUE(Tree_ZkStore(small_chunks).Push(good, znode));
+  Raw raw;
+  const std::vector<std::string> held = raw.Chunks(znode);
+  ASSERT_GE(held.size(), 3u);
+  const std::string good_pointer = raw.Get(znode);
+  const std::string good_root = raw.RootChunk(znode);
+  const std::string other = held[0] != good_root ? held[0] : held[1];
+
+  Tree_ZkReplica replica(Options(), znode);
+  ASSERT_TRUE(replica.Start());
+
+  // Well-formed chunks whose shared references declare 2^31 - 1 nodes in 31 chunks.
+  std::string bomb = HostileChunk();
+  std::uint64_t bomb_nodes = 1;
+  for (int level = 0; level < 30; ++level) {
+    raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(bomb)), bomb);
+    bomb = HostileChunk(&bomb, bomb_nodes);
+    bomb_nodes = 2 * bomb_nodes + 1;
+  }
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(bomb)), bomb);
+  const std::string garbage = "not a chunk at all";
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(garbage)), garbage);
+  const std::string copied = raw.Get(chunks + other);  // a good chunk under another's name
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk("somewhere else")), copied);
+  std::string missing_below = HostileChunk(&garbage, 1);  // names a chunk never written
+  missing_below = HostileChunk(&missing_below, 3);
+  raw.Create(chunks + tree_zk::ChunkName(tree_zk::HashChunk(missing_below)), missing_below);
+
+  struct Case {
+    std::string pointer;
+    Tree_StatusCode code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"TZP\x02garbage", Tree_StatusCode::kCorrupt, "holds data that is not a tree pointer"},
+      {PointerTo(garbage, 1), Tree_StatusCode::kCorrupt, ": not a tree chunk (bad magic)"},
+      {PointerTo("somewhere else", 1), Tree_StatusCode::kCorrupt, "does not match its id"},
+      {PointerTo("never written", 1), Tree_StatusCode::kNotFound, "is missing"},
+      {PointerTo(missing_below, 7), Tree_StatusCode::kNotFound, "is missing"},
+      {PointerTo(bomb, bomb_nodes), Tree_StatusCode::kTooLarge, "more than the limit of"},
+      {PointerTo(bomb, 5), Tree_StatusCode::kCorrupt, "the pointer says 5, the chunks hold"},
+  };
+  // Two seconds on one bad tree, from a good one: the backoff doubles from 50 ms, each read is
+  // two requests (the pointer, the chunk).
+  raw.Set(znode, PointerTo(garbage, 1));
+  ASSERT_TRUE(Eventually([&] { return !replica.IsCurrent(); }));
+  const std::uint64_t before = replica.RequestCount();
+  std::this_thread::sleep_for(std::chrono::seconds(2));
+  EXPECT_LE(replica.RequestCount() - before, 20u);
+
+  Tree_ZkOptions quick = Options();
+  quick.timeout_ms = 1000;  // a missing chunk is read again until the timeout
+  for (const Case& each : cases) {
+    SCOPED_TRACE(each.message);
+    raw.Set(znode, each.pointer);
+    Tree_NodePtr pulled;
+    const auto start = std::chrono::steady_clock::now();
+    const Tree_Status status = Tree_ZkStore(quick).Pull(znode, pulled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(each.code, status.Code()) << status.Message();
+    EXPECT_NE(std::string::npos, status.Message().find(each.message)) << status.Message();
+    EXPECT_EQ(nullptr, pulled.get());
+    EXPECT_TRUE(Eventually([&] { return replica.LastError().Code() == each.code; }));
+    EXPECT_NE(std::string::npos, replica.LastError().Message().find(each.message))
+        << replica.LastError().Message();
+    EXPECT_FALSE(replica.IsCurrent());
+    EXPECT_EQ("80/0", ValueAt(replica, "srv\\port"));
+    const auto lock = replica.Lock();
+    EXPECT_EQ(Dump(good), Dump(replica.Tree()));
+  }
+
+  raw.Set(znode, good_pointer);  // the good tree again: the replica had it all along
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\port", "81"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "srv\\port") == "81/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  EXPECT_TRUE(replica.LastError());
+}
+
+namespace {
+
+// Dump without the change flags, which a replica sets for what it applied.
+Lines Shape(const Tree_NodePtr& tree) {
+  Lines lines = Dump(tree);
+  for (std::string& line : lines) {
+    if (const std::size_t slash = line.rfind('/'); slash != std::string::npos) line.resize(slash);
+  }
+  return lines;
+}
+
+}  // namespace
+
+// A replica of a tree cut into many small chunks follows edits inside chunks, insertions,
+// removals, reordered and duplicated subtrees: each time it ends equal to the pushed tree,
+// checksum included, reports just the nodes that changed, and keeps the nodes of untouched
+// chunks.
+TEST(ZkReplica, FollowsEditsOfATreeOfManyChunksChangingOnlyWhatDiffers) {
+  const std::string znode = Znode();
+  Tree_ZkOptions small_chunks = Options();
+  small_chunks.chunk_bytes = 128;
+  const auto group = [](const std::string& name, int leaves) {
+    Tree_NodePtr node = MakeBranch(name);
+    for (int j = 0; j < leaves; ++j)
+      AddLeaf(node, "k" + std::to_string(j), "value-" + std::to_string(j));
+    return node;
+  };
+  Tree_NodePtr tree = MakeBranch("cfg");
+  for (int g = 0; g < 3; ++g) tree->Add(group("g" + std::to_string(g), 30));
+  Tree_ZkStore store(small_chunks);
+  ASSERT_TRUE(store.Push(tree, znode));
+  ASSERT_GT(Raw().Chunks(znode).size(), 10u);
+
+  std::vector<std::string> seen;
+  Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
+    for (const Tree_ZkChange& change : changes) {
+      seen.push_back((change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
+                      : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
+                                                                     : "~ ") +
+                     change.path);
+    }
+  });
+  ASSERT_TRUE(replica.Start());
+  const auto node_at = [&](const char* path) {
+    const auto lock = replica.Lock();
+    return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
+  };
+  Tree_Node* const untouched = node_at("g2\\k20");
+  ASSERT_NE(nullptr, untouched);
+
+  // Pushes `tree` and waits until the replica equals it; returns what the replica reported.
+  const auto push = [&](const std::string& step) {
+    SCOPED_TRACE(step);
+    {
+      const auto lock = replica.Lock();
+      seen.clear();
+    }
+    EXPECT_TRUE(store.Push(tree, znode));
+    const Lines expected = Shape(tree);
+    EXPECT_TRUE(Eventually([&] {
+      const auto lock = replica.Lock();
+      return Shape(replica.Tree()) == expected;
+    }));
+    tree->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetChecksum(0, true, false); });
+    const auto lock = replica.Lock();
+    EXPECT_EQ(tree->GetChecksum(), replica.Tree()->GetChecksum());
+    EXPECT_EQ(untouched, node_at("g2\\k20"));
+    return seen;
+  };
+  delete tree->GetRelativeNode("g1\\k15", tree)->SetTreeValue(new Tree_Value("new", 0));
+  EXPECT_EQ((std::vector<std::string>{"~ cfg\\g1\\k15"}), push("a value"));
+  EXPECT_EQ("new/1", ValueAt(replica, "g1\\k15"));
+  tree->GetChildAt(0)->Insert(Tree_NodePtr(new Tree_Node("k10b", new Tree_Value("b", 0))), 11);
+  EXPECT_EQ((std::vector<std::string>{"+ cfg\\g0\\k10b"}), push("an insertion"));
+  tree->GetChildAt(2)->Remove(3);
+  EXPECT_EQ((std::vector<std::string>{"- cfg\\g2\\k3"}), push("a removal"));
+  tree->Add(group("dup", 40));
+  tree->Add(group("dup", 40));  // equal subtrees: their chunks are shared
+  EXPECT_EQ((std::vector<std::string>{"+ cfg\\dup", "+ cfg\\dup"}), push("two equal groups"));
+  const Tree_NodePtr first = tree->GetChildAt(0);
+  tree->Remove(0);
+  tree->Add(first);  // g0 moves to the end
+  push("a reordering");
+  tree->Remove(3);
+  delete tree->GetRelativeNode("dup\\k39", tree)->SetTreeValue(new Tree_Value("last", 0));
+  push("one of the equal groups removed, the other changed");
+  ASSERT_TRUE(store.Set(znode, "g2\\k29", "set"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "g2\\k29") == "set/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  Tree_NodePtr pulled;
+  ASSERT_TRUE(store.Pull(znode, pulled));
+  const auto lock = replica.Lock();
+  EXPECT_EQ(Shape(pulled), Shape(replica.Tree()));
+  EXPECT_EQ(pulled->GetChecksum(), replica.Tree()->GetChecksum());
+}
+
+// The server paused (SIGSTOP) beyond the session timeout and resumed: the replica's session
+// expires, it opens a new one and follows the changes made after.
+TEST(ZkReplica, FollowsChangesAfterItsSessionExpiredWhileTheServerWasPaused) {
+  const std::string znode = Znode();
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
+  Tree_ZkOptions options = Options();
+  options.timeout_ms = 1000;  // the server's least session timeout
+  LogCapture log(4);
+  Tree_ZkReplica replica(options, znode);
+  ASSERT_TRUE(replica.Start());
+  std::ifstream pid_file(ServerDir() + "/pid");
+  pid_t pid = 0;
+  pid_file >> pid;
+  ASSERT_GT(pid, 0);
+  {
+    struct Resume {
+      pid_t pid;
+      ~Resume() { kill(pid, SIGCONT); }
+    } resume{pid};
+    ASSERT_EQ(0, kill(pid, SIGSTOP));
+    EXPECT_TRUE(Eventually([&] { return !replica.IsCurrent(); }));
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the outage: three timeouts
+  }
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\port", "99"));
+  EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "srv\\port") == "99/1"; }));
+  EXPECT_TRUE(replica.WaitUntilCurrent(10000));
+  const std::vector<std::string> texts = log.Texts(4);
+  EXPECT_NE(texts.end(), std::find_if(texts.begin(), texts.end(), [&](const std::string& text) {
+              return text.find("the session of the replica of " + znode + " expired") !=
+                     std::string::npos;
+            }));
 }
