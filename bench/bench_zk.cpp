@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "store/Tree_ZkReplica.h"
 #include "store/Tree_ZkStore.h"
 
 namespace {
@@ -61,8 +62,8 @@ void Push(benchmark::State& state, int pipeline_depth) {
   if (!HaveServer(state)) return;
   Tree_ZkStore store(Options(pipeline_depth));
   for (auto _ : state) {
-    const Tree_ZkResult pushed = store.Push(BigTree(), FreshZnode("push"));
-    if (!pushed) state.SkipWithError(pushed.message.c_str());
+    const Tree_Status pushed = store.Push(BigTree(), FreshZnode("push"));
+    if (!pushed) state.SkipWithError(pushed.Message().c_str());
   }
   state.counters["nodes"] = BigTree()->GetNodeNum();
 }
@@ -78,15 +79,15 @@ void BM_Pull(benchmark::State& state) {
   if (!HaveServer(state)) return;
   Tree_ZkStore store(Options());
   const std::string znode = FreshZnode("pull");
-  if (const Tree_ZkResult pushed = store.Push(BigTree(), znode); !pushed) {
-    state.SkipWithError(pushed.message.c_str());
+  if (const Tree_Status pushed = store.Push(BigTree(), znode); !pushed) {
+    state.SkipWithError(pushed.Message().c_str());
     return;
   }
   for (auto _ : state) {
     Tree_NodePtr tree;
-    const Tree_ZkResult pulled = store.Pull(znode, tree);
+    const Tree_Status pulled = store.Pull(znode, tree);
     if (!pulled || tree->GetNodeNum() != BigTree()->GetNodeNum()) {
-      state.SkipWithError(pulled ? "wrong node count" : pulled.message.c_str());
+      state.SkipWithError(pulled ? "wrong node count" : pulled.Message().c_str());
     }
   }
 }
@@ -101,8 +102,8 @@ void BM_SetSeenByReplica(benchmark::State& state) {
   }
   const std::string znode = FreshZnode("set");
   Tree_ZkStore store(Options());
-  if (const Tree_ZkResult pushed = store.Push(tree, znode); !pushed) {
-    state.SkipWithError(pushed.message.c_str());
+  if (const Tree_Status pushed = store.Push(tree, znode); !pushed) {
+    state.SkipWithError(pushed.Message().c_str());
     return;
   }
   std::mutex mutex;
@@ -113,8 +114,8 @@ void BM_SetSeenByReplica(benchmark::State& state) {
     for (const Tree_ZkChange& change : changes) last_value = change.new_value;
     seen.notify_all();
   });
-  if (const Tree_ZkResult started = replica.Start(); !started) {
-    state.SkipWithError(started.message.c_str());
+  if (const Tree_Status started = replica.Start(); !started) {
+    state.SkipWithError(started.Message().c_str());
     return;
   }
   std::vector<double> latencies_ms;
@@ -122,8 +123,8 @@ void BM_SetSeenByReplica(benchmark::State& state) {
   for (auto _ : state) {
     const std::string value = std::to_string(++serial);
     const auto start = std::chrono::steady_clock::now();
-    if (const Tree_ZkResult set = store.Set(znode, "key42", value); !set) {
-      state.SkipWithError(set.message.c_str());
+    if (const Tree_Status set = store.Set(znode, "key42", value); !set) {
+      state.SkipWithError(set.Message().c_str());
       break;
     }
     std::unique_lock<std::mutex> lock(mutex);

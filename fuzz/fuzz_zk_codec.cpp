@@ -1,14 +1,15 @@
-// Feeds any bytes to the ZooKeeper store's decoders: the first byte picks the node record,
-// the znode name or the pointer reader, the rest is the input. None may read outside the
-// bytes, and whatever a decoder accepts must encode back to exactly the same bytes (each
-// accepts only the canonical form its encoder writes).
+// Feeds any bytes to the ZooKeeper store's decoders: the first byte picks the chunk validator,
+// the pointer reader or the chunk-name parser, the rest is the input. None may read outside
+// the bytes; a chunk accepted must have its entries readable, a pointer accepted must encode
+// back to the same bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "store/Tree_ZkCodec.h"
+#include "store/Tree_ZkChunk.h"
+#include "store/Tree_ZkRead.h"
 
 namespace {
 
@@ -20,39 +21,30 @@ void Check(bool condition) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const char* bytes = reinterpret_cast<const char*>(data) + 1;
-  const std::size_t length = size - 1;
-  const std::string_view input(bytes, length);
-  std::string error;
+  const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
   switch (data[0] % 3) {
     case 0: {
-      Tree_ZkRecord record;
-      if (tree_zk::DecodeRecord(length == 0 ? nullptr : bytes, length, record, error)) {
-        Check(tree_zk::EncodeRecord(record) == input);
-        Check(!record.is_leaf || record.has_value);
+      tree_zk::ChunkCache::Entry entry;
+      entry.bytes.assign(input);
+      const Tree_Status valid = tree_zk::ValidateChunk(entry.bytes, entry.summary);
+      if (valid) {
+        Check(tree_zk::EntriesOf(entry).size() == entry.summary.siblings);
       } else {
-        Check(!error.empty());
+        Check(valid.Code() == Tree_StatusCode::kCorrupt && !valid.Message().empty());
       }
       break;
     }
     case 1: {
-      std::uint32_t index = 0;
-      std::string key_name;
-      if (tree_zk::DecodeChildName(input, index, key_name, error)) {
-        Check(tree_zk::EncodeChildName(index, key_name) == input);
-        Check(!key_name.empty());
-      } else {
-        Check(!error.empty());
+      bool has_tree = false;
+      tree_zk::Pointer pointer;
+      if (tree_zk::DecodePointer(input, has_tree, pointer) && has_tree) {
+        Check(tree_zk::EncodePointer(pointer) == input);
       }
       break;
     }
     default: {
-      std::string version_name;
-      if (tree_zk::DecodePointer(bytes, length, version_name, error)) {
-        Check(tree_zk::EncodePointer(version_name) == input);
-      } else {
-        Check(!error.empty());
-      }
+      tree_zk::ChunkId id;
+      if (tree_zk::ParseChunkName(input, id)) Check(tree_zk::ChunkName(id) == input);
       break;
     }
   }

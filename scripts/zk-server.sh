@@ -77,6 +77,8 @@ clientPortAddress=127.0.0.1
 maxClientCnxns=0
 admin.enableServer=false
 4lw.commands.whitelist=srvr
+autopurge.snapRetainCount=3
+autopurge.purgeInterval=1
 CFG
     # setsid: the server leaves the process group of whoever started it, so it is stopped
     # only by its pid, through `stop`.

@@ -6,12 +6,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "store/Tree_ZkSession.h"
-#include "store/Tree_ZkStore.h"
+#include "store/Tree_ZkOps.h"
+#include "store/Tree_ZkReplica.h"
+#include "store/Tree_ZkRetry.h"
 
 namespace {
-
-constexpr auto kRetryDelay = std::chrono::milliseconds(100);
 
 bool SameValue(const Tree_Value* a, const Tree_Value* b) {
   if (a == nullptr || b == nullptr) return a == b;
@@ -153,7 +152,10 @@ void Reconcile(Tree_Node* local_top, Tree_Node* remote_top, std::vector<Tree_ZkC
 }  // namespace
 
 Tree_ZkReplica::Tree_ZkReplica(Tree_ZkOptions options, std::string znode, Listener listener)
-    : m_options(std::move(options)), m_znode(std::move(znode)), m_listener(std::move(listener)) {}
+    : m_options(std::move(options)),
+      m_znode(std::move(znode)),
+      m_listener(std::move(listener)),
+      m_cache(std::make_unique<tree_zk::ChunkCache>()) {}
 
 Tree_ZkReplica::~Tree_ZkReplica() {
   {
@@ -166,7 +168,7 @@ Tree_ZkReplica::~Tree_ZkReplica() {
   m_session.reset();
 }
 
-Tree_ZkResult Tree_ZkReplica::Start() {
+Tree_Status Tree_ZkReplica::Start() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_thread.joinable()) {
@@ -178,10 +180,12 @@ Tree_ZkResult Tree_ZkReplica::Start() {
   std::unique_lock<std::mutex> lock(m_mutex);
   // The first attempt to connect takes up to the timeout; the first read follows it.
   m_changed.wait_for(lock, std::chrono::milliseconds(2 * m_options.timeout_ms + 1000),
-                     [this] { return m_current || !m_last_error.empty(); });
-  if (m_current) return Tree_ZkResult::Ok();
-  return Tree_ZkResult::Fail(m_last_error.empty() ? "replica of " + m_znode + " not current"
-                                                  : m_last_error);
+                     [this] { return m_current || !m_last_status.IsOk(); });
+  if (m_current) return Tree_Status::Ok();
+  if (m_last_status.IsOk()) {
+    return Tree_Status(Tree_StatusCode::kUnavailable, "replica of " + m_znode + " not current");
+  }
+  return m_last_status;
 }
 
 void Tree_ZkReplica::OnEvent(int type, int state) {
@@ -207,6 +211,8 @@ void Tree_ZkReplica::OnEvent(int type, int state) {
 
 void Tree_ZkReplica::Run() {
   bool open = false;
+  // Failed reads back off exponentially up to a few seconds; a pointer event ends the wait.
+  tree_zk::RetryPolicy backoff(0, 50, 4000);
   while (true) {
     {
       std::unique_lock<std::mutex> lock(m_mutex);
@@ -220,17 +226,17 @@ void Tree_ZkReplica::Run() {
       expired = m_expired;
     }
     if (!open || expired) {
-      Tree_ZkResult opened;
+      Tree_Status opened;
       {
         std::lock_guard<std::mutex> write(m_write_mutex);
         opened = m_session->Open();
       }
       std::unique_lock<std::mutex> lock(m_mutex);
       if (!opened) {
-        m_last_error = opened.message;
+        m_last_status = opened;
         m_current = false;
         m_changed.notify_all();
-        m_changed.wait_for(lock, kRetryDelay, [this] { return m_stop; });
+        m_changed.wait_for(lock, backoff.NextDelay(), [this] { return m_stop; });
         continue;
       }
       open = true;
@@ -244,30 +250,55 @@ void Tree_ZkReplica::Run() {
       m_dirty = false;
       m_syncing = true;
     }
-    const Tree_ZkResult synced = Resync();
+    const Tree_Status synced = Resync();
     std::unique_lock<std::mutex> lock(m_mutex);
     m_syncing = false;
     if (synced) {
-      m_last_error.clear();
+      m_last_status = Tree_Status::Ok();
       m_current = !m_dirty && m_connected;
+      backoff.Reset();
     } else {
-      m_last_error = synced.message;
+      if (synced.Message() != m_last_status.Message()) tree_zk::Log(3, __LINE__, synced.Message());
+      m_last_status = synced;
       m_current = false;
-      // Read again shortly: the failure may be a push or a restart in progress.
-      m_dirty = true;
+      // Read again after the backoff, or at once when the pointer changes.
       m_changed.notify_all();
-      m_changed.wait_for(lock, kRetryDelay, [this] { return m_stop; });
+      m_changed.wait_for(lock, backoff.NextDelay(), [this] { return m_stop || m_dirty; });
+      m_dirty = true;
       continue;
     }
     m_changed.notify_all();
   }
 }
 
-Tree_ZkResult Tree_ZkReplica::Resync() {
+Tree_Status Tree_ZkReplica::Resync() {
+  bool retry = false;
+  bool has_tree = false;
+  tree_zk::Pointer pointer;
+  struct Stat stat {};
+  // The one watch: on the pointer's data (or its existence while it is missing).
+  Tree_Status read =
+      tree_zk::ReadPointer(*m_session, m_znode, true, has_tree, pointer, stat, retry);
+  if (!read) return read;
+  if (!has_tree) {
+    return Tree_Status(Tree_StatusCode::kNotFound,
+                       m_have_root ? "no tree at " + m_znode + " any more (deleted)"
+                                   : "no tree at " + m_znode + " yet");
+  }
+  if (m_have_root && pointer.root == m_root) return Tree_Status::Ok();
+  // Only chunks not held are read: unchanged subtrees keep their ids.
+  read = tree_zk::FetchReachable(*m_session, m_znode, pointer.root, *m_cache, retry);
+  if (!read) return read;
+  tree_zk::EntryView root;
   Tree_NodePtr remote;
-  const Tree_ZkResult read = tree_zk::PullOn(*m_session, m_znode, true, remote);
-  if (read) Apply(std::move(remote));
-  return read;
+  read = tree_zk::RootEntry(*m_cache, pointer.root, root);
+  if (read) read = tree_zk::BuildEntry(*m_cache, root, remote);
+  if (!read) return read;
+  Apply(std::move(remote));
+  m_root = pointer.root;
+  m_have_root = true;
+  m_cache->KeepOnly({m_root});
+  return Tree_Status::Ok();
 }
 
 void Tree_ZkReplica::Apply(Tree_NodePtr remote) {
@@ -304,9 +335,14 @@ bool Tree_ZkReplica::WaitUntilCurrent(int timeout_ms) const {
                             [this] { return m_current && m_connected && !m_dirty && !m_syncing; });
 }
 
-std::string Tree_ZkReplica::LastError() const {
+Tree_Status Tree_ZkReplica::LastError() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_last_error;
+  return m_last_status;
+}
+
+std::uint64_t Tree_ZkReplica::RequestCount() const {
+  std::lock_guard<std::mutex> write(m_write_mutex);
+  return m_session != nullptr ? m_session->RequestCount() : 0;
 }
 
 std::unique_lock<std::recursive_mutex> Tree_ZkReplica::Lock() const {
@@ -318,58 +354,15 @@ Tree_NodePtr Tree_ZkReplica::Tree() const {
   return m_tree;
 }
 
-Tree_ZkResult Tree_ZkReplica::Push(const Tree_NodePtr& tree) {
-  std::lock_guard<std::mutex> write(m_write_mutex);
-  if (m_session == nullptr || !m_session->IsConnected()) {
-    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
-  }
-  return tree_zk::PushOn(*m_session, tree, m_znode);
+Tree_Status Tree_ZkReplica::Push(const Tree_NodePtr& tree) {
+  return Tree_ZkStore(m_options).Push(tree, m_znode);
 }
 
-Tree_ZkResult Tree_ZkReplica::Set(const std::string& path, const std::string& value) {
-  std::lock_guard<std::mutex> write(m_write_mutex);
-  if (m_session == nullptr || !m_session->IsConnected()) {
-    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
-  }
-  return tree_zk::SetOn(*m_session, m_znode, path, value);
+Tree_Status Tree_ZkReplica::Set(const std::string& path, const std::string& value,
+                                bool force_string) {
+  return Tree_ZkStore(m_options).Set(m_znode, path, value, force_string);
 }
 
-Tree_ZkResult Tree_ZkReplica::Remove(const std::string& path) {
-  std::lock_guard<std::mutex> write(m_write_mutex);
-  if (m_session == nullptr || !m_session->IsConnected()) {
-    return Tree_ZkResult::Fail("replica of " + m_znode + " is not connected");
-  }
-  return tree_zk::RemoveOn(*m_session, m_znode, path);
+Tree_Status Tree_ZkReplica::Remove(const std::string& path) {
+  return Tree_ZkStore(m_options).Remove(m_znode, path);
 }
-
-namespace tree_zk {
-
-Tree_ZkResult Watch(
-    const Tree_ZkOptions& options, const std::string& znode,
-    const std::function<bool(const Tree_NodePtr& tree, const std::vector<Tree_ZkChange>& changes)>&
-        on_change) {
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  Tree_ZkReplica* replica_ptr = nullptr;
-  Tree_ZkReplica replica(options, znode, [&](const std::vector<Tree_ZkChange>& changes) {
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      if (done) return;
-    }
-    const bool more = on_change(replica_ptr->Tree(), changes);
-    if (!more) {
-      std::lock_guard<std::mutex> lock(mutex);
-      done = true;
-      finished.notify_all();
-    }
-  });
-  replica_ptr = &replica;
-  Tree_ZkResult started = replica.Start();
-  if (!started) return started;
-  std::unique_lock<std::mutex> lock(mutex);
-  finished.wait(lock, [&] { return done; });
-  return Tree_ZkResult::Ok();
-}
-
-}  // namespace tree_zk

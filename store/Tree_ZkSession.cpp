@@ -28,8 +28,8 @@ std::mutex& Handoff() {
 
 }  // namespace
 
-void Log(int level, const std::string& text) {
-  if (QorGLog.StoreParams(kModule, __LINE__, level, 501, 1)) QorGLog.Log("%s\n", text.c_str());
+void Log(int level, int line, const std::string& text) {
+  if (QorGLog.StoreParams(kModule, line, level, 501, 1)) QorGLog.Log("%s\n", text.c_str());
 }
 
 std::string ZkError(int rc) {
@@ -54,7 +54,7 @@ void Session::Watcher(zhandle_t* /*zh*/, int type, int state, const char* path, 
   if (session->m_on_event) session->m_on_event(type, state, path);
 }
 
-Tree_ZkResult Session::Open() {
+Tree_Status Session::Open() {
   Close();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -63,10 +63,11 @@ Tree_ZkResult Session::Open() {
   const int timeout_ms = std::max(m_options.timeout_ms, 1);
   // The client's own messages go to QorGLog at level 7, not to standard error.
   m_zh = zookeeper_init2(m_options.connect.c_str(), &Session::Watcher, std::max(timeout_ms, 2000),
-                         nullptr, this, 0, [](const char* message) { Log(7, message); });
+                         nullptr, this, 0, [](const char* message) { Log(7, __LINE__, message); });
   if (m_zh == nullptr) {
-    return Tree_ZkResult::Fail("cannot use ZooKeeper address '" + m_options.connect +
-                               "': " + std::string(std::strerror(errno)));
+    return Tree_Status(Tree_StatusCode::kInvalidInput,
+                       "cannot use ZooKeeper address '" + m_options.connect +
+                           "': " + std::string(std::strerror(errno)));
   }
   // By default the client resolves the addresses again on every pass of its I/O loop, one
   // name lookup per request; resolving only when a connection is lost keeps pipelines fast.
@@ -80,15 +81,16 @@ Tree_ZkResult Session::Open() {
     if (!connected || m_state != ZOO_CONNECTED_STATE) {
       lock.unlock();
       Close();
-      return Tree_ZkResult::Fail("cannot reach ZooKeeper at " + m_options.connect + " within " +
-                                 std::to_string(timeout_ms) + " ms");
+      return Tree_Status(Tree_StatusCode::kUnavailable, "cannot reach ZooKeeper at " +
+                                                            m_options.connect + " within " +
+                                                            std::to_string(timeout_ms) + " ms");
     }
   }
   m_acl_entries.clear();
   if (!m_options.auth.empty()) {
     if (m_options.auth.find(':') == std::string::npos) {
       Close();
-      return Tree_ZkResult::Fail("credentials must read USER:PASSWORD");
+      return Tree_Status(Tree_StatusCode::kInvalidInput, "credentials must read USER:PASSWORD");
     }
     struct AuthWait {
       std::mutex mutex;
@@ -125,7 +127,8 @@ Tree_ZkResult Session::Open() {
       std::lock_guard<std::mutex> handoff(Handoff());
       delete held;
       Close();
-      return Tree_ZkResult::Fail("authentication with ZooKeeper failed: " + ZkError(rc));
+      return Tree_Status(Tree_StatusCode::kDenied,
+                         "authentication with ZooKeeper failed: " + ZkError(rc));
     }
     std::unique_lock<std::mutex> lock(wait->mutex);
     wait->done.wait_for(lock, std::chrono::milliseconds(timeout_ms),
@@ -134,7 +137,8 @@ Tree_ZkResult Session::Open() {
       const std::string why = wait->finished ? ZkError(wait->rc) : "no answer";
       lock.unlock();
       Close();
-      return Tree_ZkResult::Fail("authentication with ZooKeeper failed: " + why);
+      return Tree_Status(wait->finished ? Tree_StatusCode::kDenied : Tree_StatusCode::kUnavailable,
+                         "authentication with ZooKeeper failed: " + why);
     }
     m_acl_entries.push_back(
         ACL{ZOO_PERM_ALL, Id{const_cast<char*>("auth"), const_cast<char*>("")}});
@@ -143,7 +147,22 @@ Tree_ZkResult Session::Open() {
           ACL{ZOO_PERM_READ, Id{const_cast<char*>("world"), const_cast<char*>("anyone")}});
     }
   }
-  return Tree_ZkResult::Ok();
+  return Tree_Status::Ok();
+}
+
+Tree_Status Session::EnsureOpen() {
+  if (m_zh != nullptr) {
+    // A session that lost its connection reconnects by itself (to another server of an
+    // ensemble): wait for that before giving up the session.
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const bool settled = m_changed.wait_for(
+        lock, std::chrono::milliseconds(std::max(m_options.timeout_ms, 1)), [this] {
+          return m_state == ZOO_CONNECTED_STATE || m_state == ZOO_EXPIRED_SESSION_STATE ||
+                 m_state == ZOO_AUTH_FAILED_STATE;
+        });
+    if (settled && m_state == ZOO_CONNECTED_STATE) return Tree_Status::Ok();
+  }
+  return Open();
 }
 
 void Session::Close() {
@@ -161,52 +180,97 @@ bool Session::IsExpired() const {
   return m_state == ZOO_EXPIRED_SESSION_STATE || m_state == ZOO_AUTH_FAILED_STATE;
 }
 
-struct ACL_vector* Session::WriteAcl() {
+struct ACL_vector* Session::TreeAcl() {
   if (m_acl_entries.empty()) return &ZOO_OPEN_ACL_UNSAFE;
   m_acl.count = static_cast<std::int32_t>(m_acl_entries.size());
   m_acl.data = m_acl_entries.data();
   return &m_acl;
 }
 
+bool IsConnectionError(int rc) {
+  return rc == ZCONNECTIONLOSS || rc == ZOPERATIONTIMEOUT || rc == ZSESSIONEXPIRED ||
+         rc == ZINVALIDSTATE || rc == ZCLOSING || rc == ZSESSIONMOVED;
+}
+
+Tree_Status StatusFor(int rc, const std::string& what) {
+  Tree_StatusCode code = Tree_StatusCode::kUnavailable;
+  if (rc == ZNOAUTH) code = Tree_StatusCode::kDenied;
+  if (rc == ZNONODE) code = Tree_StatusCode::kNotFound;
+  if (rc == ZBADVERSION || rc == ZNODEEXISTS) code = Tree_StatusCode::kConflict;
+  if (rc == ZBADARGUMENTS) code = Tree_StatusCode::kInvalidInput;
+  if (rc == ZNOAUTH) return Tree_Status(code, what + " refused: the znode's ACL does not grant it");
+  return Tree_Status(code, what + " failed: " + ZkError(rc));
+}
+
+int Session::Get(const std::string& path, bool watch, std::string& data, struct Stat& stat) {
+  CountRequests(1);
+  data.assign(std::max<std::size_t>(m_options.max_request_bytes, 1024), '\0');
+  int length = static_cast<int>(data.size());
+  const int rc =
+      watch ? zoo_wget(m_zh, path.c_str(), &Session::Watcher, this, data.data(), &length, &stat)
+            : zoo_get(m_zh, path.c_str(), 0, data.data(), &length, &stat);
+  data.resize(rc == ZOK && length > 0 ? static_cast<std::size_t>(length) : 0);
+  return rc;
+}
+
+int Session::Exists(const std::string& path, bool watch, struct Stat& stat) {
+  CountRequests(1);
+  return watch ? zoo_wexists(m_zh, path.c_str(), &Session::Watcher, this, &stat)
+               : zoo_exists(m_zh, path.c_str(), 0, &stat);
+}
+
+int Session::Create(const std::string& path, const std::string& data, struct ACL_vector* acl) {
+  CountRequests(1);
+  return zoo_create(m_zh, path.c_str(), data.data(), static_cast<int>(data.size()), acl, 0, nullptr,
+                    0);
+}
+
+int Session::Children(const std::string& path, std::vector<std::string>& names) {
+  CountRequests(1);
+  names.clear();
+  struct String_vector children {};
+  const int rc = zoo_get_children(m_zh, path.c_str(), 0, &children);
+  if (rc == ZOK) {
+    for (int i = 0; i < children.count; ++i) names.emplace_back(children.data[i]);
+    deallocate_String_vector(&children);
+  }
+  return rc;
+}
+
+int Session::Multi(std::vector<zoo_op_t>& ops) {
+  CountRequests(1);
+  std::vector<zoo_op_result_t> results(ops.size());
+  return zoo_multi(m_zh, static_cast<int>(ops.size()), ops.data(), results.data());
+}
+
 namespace {
 
-// The completions of one walk. Each completion function gets a pointer to a Ticket that
-// lives in the walk's deque until the walk has seen every completion.
+// The replies of one pipeline. Each completion function gets a pointer to a Ticket that lives
+// in the pipeline's deque until the pipeline has seen every completion.
 struct Completions {
-  struct Done {
-    int ticket = 0;
-    int rc = ZOK;
-    std::string data;
-    std::vector<std::string> names;
-    int version = 0;
-    int child_count = 0;
-  };
   struct Ticket {
     Completions* owner;
-    int id;
+    std::uint64_t tag;
   };
 
   std::mutex mutex;
   std::condition_variable arrived;
-  std::deque<Done> done;
+  std::deque<Reply> done;
   std::deque<Ticket> tickets;
   int in_flight = 0;
 
-  Ticket* NewTicket(int id) {
+  Ticket* NewTicket(std::uint64_t tag) {
     std::lock_guard<std::mutex> handoff(Handoff());
-    tickets.push_back(Ticket{this, id});
+    tickets.push_back(Ticket{this, tag});
     ++in_flight;
     return &tickets.back();
   }
-  // A request that the client refused to queue: no completion will come.
-  void Withdraw() { --in_flight; }
-  void Deliver(Done item) {
+  void Deliver(Reply reply) {
     std::lock_guard<std::mutex> lock(mutex);
-    done.push_back(std::move(item));
+    done.push_back(std::move(reply));
     arrived.notify_all();
   }
-  // Waits for at least one completion and moves all that arrived into `out`.
-  void Take(std::deque<Done>& out) {
+  void Take(std::deque<Reply>& out) {
     std::unique_lock<std::mutex> lock(mutex);
     arrived.wait(lock, [this] { return !done.empty(); });
     out.swap(done);
@@ -214,7 +278,6 @@ struct Completions {
   }
 };
 
-// The owner and id of a request's ticket, read under the hand-off mutex.
 Completions::Ticket Claim(const void* data) {
   std::lock_guard<std::mutex> handoff(Handoff());
   return *static_cast<const Completions::Ticket*>(data);
@@ -222,226 +285,71 @@ Completions::Ticket Claim(const void* data) {
 
 void OnData(int rc, const char* value, int value_len, const struct Stat* stat, const void* data) {
   const Completions::Ticket ticket = Claim(data);
-  Completions::Done done;
-  done.ticket = ticket.id;
-  done.rc = rc;
-  if (rc == ZOK && value != nullptr && value_len > 0) done.data.assign(value, value_len);
-  if (rc == ZOK && stat != nullptr) {
-    done.version = stat->version;
-    done.child_count = stat->numChildren;
-  }
-  ticket.owner->Deliver(std::move(done));
-}
-
-void OnChildren(int rc, const struct String_vector* strings, const struct Stat* /*stat*/,
-                const void* data) {
-  const Completions::Ticket ticket = Claim(data);
-  Completions::Done done;
-  done.ticket = ticket.id;
-  done.rc = rc;
-  if (rc == ZOK && strings != nullptr) {
-    for (int i = 0; i < strings->count; ++i) done.names.emplace_back(strings->data[i]);
-  }
-  ticket.owner->Deliver(std::move(done));
+  Reply reply;
+  reply.tag = ticket.tag;
+  reply.rc = rc;
+  if (rc == ZOK && value != nullptr && value_len > 0) reply.data.assign(value, value_len);
+  if (rc == ZOK && stat != nullptr) reply.stat = *stat;
+  ticket.owner->Deliver(std::move(reply));
 }
 
 void OnVoid(int rc, const void* data) {
   const Completions::Ticket ticket = Claim(data);
-  Completions::Done done;
-  done.ticket = ticket.id;
-  done.rc = rc;
-  ticket.owner->Deliver(std::move(done));
+  Reply reply;
+  reply.tag = ticket.tag;
+  reply.rc = rc;
+  ticket.owner->Deliver(std::move(reply));
 }
 
 void OnString(int rc, const char* /*value*/, const void* data) {
   OnVoid(rc, data);
 }
 
-int Depth(const Session& session) {
-  return std::max(session.Options().pipeline_depth, 1);
-}
-
 }  // namespace
 
-Tree_ZkResult ReadTree(Session& session, const std::string& top, bool with_data, bool watch,
-                       std::vector<ReadNode>& nodes, int& rc) {
-  nodes.clear();
-  rc = ZOK;
+int RunPipeline(Session& session, std::deque<Request>& queue,
+                const std::function<bool(const Reply&)>& on_reply) {
   zhandle_t* zh = session.Handle();
   Completions completions;
-  std::string failure;
-  ReadNode top_node;
-  top_node.path = top;
-  nodes.push_back(std::move(top_node));
-  // Requests waiting to be issued: node index * 2, plus 1 for the data request. Each node's
-  // data comes first; its children are listed only when its stat counts some (or, for a
-  // watching read, when it is a branch, which may gain some), so a leaf costs one request.
-  std::deque<int> pending{1};
-  const int depth = Depth(session);
-  std::deque<Completions::Done> arrived;
-  while (!pending.empty() || completions.in_flight > 0) {
-    while (rc == ZOK && failure.empty() && !pending.empty() && completions.in_flight < depth) {
-      const int request = pending.front();
-      pending.pop_front();
-      const std::string& path = nodes[request / 2].path;
-      Completions::Ticket* ticket = completions.NewTicket(request);
-      int issued;
-      if (request % 2 == 1) {
-        issued = watch ? zoo_awget(zh, path.c_str(), &Session::Watcher, &session, OnData, ticket)
-                       : zoo_aget(zh, path.c_str(), 0, OnData, ticket);
-      } else {
-        issued = watch ? zoo_awget_children2(zh, path.c_str(), &Session::Watcher, &session,
-                                             OnChildren, ticket)
-                       : zoo_aget_children2(zh, path.c_str(), 0, OnChildren, ticket);
-      }
-      if (issued != ZOK) {
-        completions.Withdraw();
-        rc = issued;
-      }
-    }
-    if (rc != ZOK || !failure.empty()) pending.clear();
-    if (completions.in_flight == 0) break;
-    completions.Take(arrived);
-    for (Completions::Done& done : arrived) {
-      if (done.rc != ZOK) {
-        if (rc == ZOK) rc = done.rc;
-        continue;
-      }
-      if (rc != ZOK || !failure.empty()) continue;
-      const int node = done.ticket / 2;
-      if (done.ticket % 2 == 1) {
-        std::string error;
-        if (!with_data) {
-          // Listing only: nothing to decode.
-        } else if (!DecodeRecord(done.data.data(), done.data.size(), nodes[node].record, error)) {
-          failure = nodes[node].path + ": " + error;
-        } else if (nodes[node].record.is_root != (node == 0)) {
-          failure = nodes[node].path + ": root record in the wrong place";
-        }
-        nodes[node].data_version = done.version;
-        const bool branch = with_data ? !nodes[node].record.is_leaf : done.child_count > 0;
-        if (failure.empty() && (done.child_count > 0 || (watch && branch))) {
-          pending.push_back(node * 2);
-        }
-        continue;
-      }
-      std::sort(done.names.begin(), done.names.end());
-      for (const std::string& name : done.names) {
-        ReadNode child;
-        std::string error;
-        if (!DecodeChildName(name, child.index, child.key_name, error)) {
-          failure = nodes[node].path + ": " + error;
-          break;
-        }
-        if (!nodes[node].children.empty() &&
-            nodes[nodes[node].children.back()].index == child.index) {
-          failure = nodes[node].path + ": two children at position " + std::to_string(child.index);
-          break;
-        }
-        child.path = nodes[node].path + "/" + name;
-        child.parent = node;
-        const int id = static_cast<int>(nodes.size());
-        nodes[node].children.push_back(id);
-        nodes.push_back(std::move(child));
-        pending.push_back(id * 2 + 1);
-      }
-    }
-    arrived.clear();
-  }
-  if (rc != ZOK) return Tree_ZkResult::Fail("reading " + top + " failed: " + ZkError(rc));
-  if (!failure.empty()) return Tree_ZkResult::Fail("malformed tree: " + failure);
-  return Tree_ZkResult::Ok();
-}
-
-Tree_ZkResult CreateAll(Session& session, const std::vector<CreateRequest>& requests,
-                        std::size_t& created, int& rc) {
-  zhandle_t* zh = session.Handle();
-  struct ACL_vector* acl = session.WriteAcl();
-  created = 0;
-  rc = ZOK;
-  if (Depth(session) == 1) {
-    for (const CreateRequest& request : requests) {
-      rc = zoo_create(zh, request.path.c_str(), request.data.data(),
-                      static_cast<int>(request.data.size()), acl, 0, nullptr, 0);
-      if (rc != ZOK) break;
-      ++created;
-    }
-  } else {
-    Completions completions;
-    std::deque<Completions::Done> arrived;
-    std::size_t next = 0;
-    const int depth = Depth(session);
-    bool stop = false;
-    // Requests of one session are applied in order, so a create may follow its parent's
-    // without waiting for it; completions come back in the same order.
-    while (true) {
-      while (!stop && next < requests.size() && completions.in_flight < depth) {
-        const CreateRequest& request = requests[next];
-        Completions::Ticket* ticket = completions.NewTicket(static_cast<int>(next));
-        const int issued =
-            zoo_acreate(zh, request.path.c_str(), request.data.data(),
-                        static_cast<int>(request.data.size()), acl, 0, OnString, ticket);
-        if (issued != ZOK) {
-          completions.Withdraw();
-          if (rc == ZOK) rc = issued;
-          stop = true;
-          break;
-        }
-        ++next;
-      }
-      if (completions.in_flight == 0) break;
-      completions.Take(arrived);
-      for (const Completions::Done& done : arrived) {
-        if (done.rc == ZOK && rc == ZOK) {
-          ++created;
-        } else if (done.rc != ZOK && rc == ZOK) {
-          rc = done.rc;
-          stop = true;
-        }
-      }
-      arrived.clear();
-    }
-  }
-  if (rc != ZOK) {
-    return Tree_ZkResult::Fail("creating " + requests[created].path + " failed: " + ZkError(rc));
-  }
-  return Tree_ZkResult::Ok();
-}
-
-Tree_ZkResult DeleteTree(Session& session, const std::string& top) {
-  std::vector<ReadNode> nodes;
-  int rc = ZOK;
-  Tree_ZkResult listed = ReadTree(session, top, false, false, nodes, rc);
-  if (rc == ZNONODE) return Tree_ZkResult::Ok();
-  // A listing that stopped on a name the store does not write still deletes nothing.
-  if (!listed) return listed;
-  zhandle_t* zh = session.Handle();
-  Completions completions;
-  std::deque<Completions::Done> arrived;
-  const int depth = Depth(session);
-  // Breadth-first order reversed: every child goes before its parent.
-  int next = static_cast<int>(nodes.size()) - 1;
+  std::deque<Reply> arrived;
+  const int depth = std::max(session.Options().pipeline_depth, 1);
   int failed = ZOK;
+  bool stop = false;
   while (true) {
-    while (failed == ZOK && next >= 0 && completions.in_flight < depth) {
-      Completions::Ticket* ticket = completions.NewTicket(next);
-      const int issued = zoo_adelete(zh, nodes[next].path.c_str(), -1, OnVoid, ticket);
-      if (issued != ZOK) {
-        completions.Withdraw();
-        failed = issued;
-        break;
+    while (!stop && failed == ZOK && !queue.empty() && completions.in_flight < depth) {
+      const Request request = std::move(queue.front());
+      queue.pop_front();
+      Completions::Ticket* ticket = completions.NewTicket(request.tag);
+      int issued = ZOK;
+      switch (request.kind) {
+        case Request::Kind::kGet:
+          issued = zoo_aget(zh, request.path.c_str(), 0, OnData, ticket);
+          break;
+        case Request::Kind::kCreate:
+          issued =
+              zoo_acreate(zh, request.path.c_str(), request.data.data(),
+                          static_cast<int>(request.data.size()), request.acl, 0, OnString, ticket);
+          break;
+        case Request::Kind::kDelete:
+          issued = zoo_adelete(zh, request.path.c_str(), request.version, OnVoid, ticket);
+          break;
       }
-      --next;
+      session.CountRequests(1);
+      if (issued != ZOK) {
+        // Refused before it was queued: no completion will come.
+        std::lock_guard<std::mutex> handoff(Handoff());
+        --completions.in_flight;
+        failed = issued;
+      }
     }
     if (completions.in_flight == 0) break;
     completions.Take(arrived);
-    for (const Completions::Done& done : arrived) {
-      if (done.rc != ZOK && done.rc != ZNONODE && failed == ZOK) failed = done.rc;
+    for (const Reply& reply : arrived) {
+      if (!stop && !on_reply(reply)) stop = true;
     }
     arrived.clear();
   }
-  if (failed != ZOK) return Tree_ZkResult::Fail("deleting " + top + " failed: " + ZkError(failed));
-  return Tree_ZkResult::Ok();
+  return failed;
 }
 
 }  // namespace tree_zk

@@ -1,49 +1,70 @@
-// Internal to the store: one ZooKeeper session, and the pipelined walks the store builds on.
-// Nothing here is installed; the public interface is Tree_ZkStore.h.
+// Internal to the store: one ZooKeeper session, and the request pipeline every walk uses.
+// Nothing here is installed; the public interface is Tree_ZkStore.h and Tree_ZkReplica.h.
 #pragma once
 
 #include <zookeeper/zookeeper.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "store/Tree_ZkCodec.h"
-#include "store/Tree_ZkStore.h"
+#include "formats/Tree_Status.h"
+#include "store/Tree_ZkOptions.h"
 
 namespace tree_zk {
 
-// Logs `text` at `level` through QorGLog under the store's module name.
-void Log(int level, const std::string& text);
+// Logs `text` at `level` through QorGLog under the store's module name, with `line`.
+void Log(int level, int line, const std::string& text);
 
 // The client error text of `rc`, e.g. "connection loss".
 std::string ZkError(int rc);
+// Whether `rc` says the connection or the session failed, so that the request may be made
+// again on a new connection.
+bool IsConnectionError(int rc);
+// A status for the client error `rc` met doing `what` ("reading /a"): kDenied for an ACL
+// refusal, kNotFound, kUnavailable for connection failures, kConflict for a version check.
+Tree_Status StatusFor(int rc, const std::string& what);
 
-// A connected session. Open() waits for the server up to the options' timeout.
+// A session. Open() waits for the server up to the options' timeout. Every request made
+// through it is counted (RequestCount), for tests and benchmarks.
 class Session {
  public:
   // Called from the client's event thread for every watch and session event.
   using EventFn = std::function<void(int type, int state, const char* path)>;
 
   explicit Session(const Tree_ZkOptions& options, EventFn on_event = {});
-  ~Session();  // closes the session (which removes its ephemeral state and watches)
+  ~Session();  // closes the session (which removes its watches)
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Connects and authenticates; the failure message names the address and the timeout.
-  Tree_ZkResult Open();
-  // Closes the session, if any, and forgets it.
+  // Connects and authenticates: kUnavailable naming the address and the timeout, or
+  // kDenied when the credentials are refused. The credentials never appear in a message.
+  Tree_Status Open();
+  // Opens when not connected (a new session after an expiry or a failure).
+  Tree_Status EnsureOpen();
   void Close();
   zhandle_t* Handle() const { return m_zh; }
   bool IsConnected() const;
   bool IsExpired() const;
   const Tree_ZkOptions& Options() const { return m_options; }
-  // The ACL pushed znodes get: only the credentials' identity writes when there are any.
-  struct ACL_vector* WriteAcl();
-  // The watcher and context to pass to the zoo_w* calls.
+  // The ACL of znodes that hold a tree: the credentials' identity writes when there are any.
+  struct ACL_vector* TreeAcl();
+
+  std::uint64_t RequestCount() const { return m_requests.load(); }
+  void CountRequests(std::uint64_t count) { m_requests += count; }
+
+  // Synchronous calls, counted.
+  int Get(const std::string& path, bool watch, std::string& data, struct Stat& stat);
+  int Exists(const std::string& path, bool watch, struct Stat& stat);
+  int Create(const std::string& path, const std::string& data, struct ACL_vector* acl);
+  int Children(const std::string& path, std::vector<std::string>& names);
+  int Multi(std::vector<zoo_op_t>& ops);
+
   static void Watcher(zhandle_t* zh, int type, int state, const char* path, void* context);
 
  private:
@@ -55,54 +76,33 @@ class Session {
   int m_state = 0;
   std::vector<struct ACL> m_acl_entries;
   struct ACL_vector m_acl {};
+  std::atomic<std::uint64_t> m_requests{0};
 };
 
-// One znode read by ReadTree, in breadth-first order: parents before children.
-struct ReadNode {
-  std::string path;         // full znode path
-  int parent = -1;          // index in the result, -1 for the top
-  std::uint32_t index = 0;  // position among its siblings (from the znode name)
-  std::string key_name;
-  Tree_ZkRecord record;
-  int data_version = 0;
-  std::vector<int> children;  // indexes in the result, in position order
-};
-
-// Reads the znode `top` and everything below it, keeping up to the options' pipeline depth
-// of requests in flight. With `with_data` false the records are not decoded. With `watch` set,
-// every read leaves a data and a child watch behind on the session's watcher. Fails with
-// `rc` set to the client error (ZNONODE when a znode vanished during the walk), or with
-// `rc` ZOK and a message when a znode name or record does not decode.
-Tree_ZkResult ReadTree(Session& session, const std::string& top, bool with_data, bool watch,
-                       std::vector<ReadNode>& nodes, int& rc);
-
-// One znode to create: full path and data.
-struct CreateRequest {
+// One asynchronous request of a pipeline.
+struct Request {
+  enum class Kind { kGet, kCreate, kDelete };
+  Kind kind = Kind::kGet;
   std::string path;
-  std::string data;
+  std::string data;                  // kCreate
+  struct ACL_vector* acl = nullptr;  // kCreate
+  int version = -1;                  // kDelete
+  std::uint64_t tag = 0;             // the caller's, handed back with the reply
 };
 
-// Creates the znodes in order (parents first), pipelined up to the options' depth, or one
-// synchronous create at a time when the depth is 1. Stops issuing after the first failure;
-// `created` counts the znodes known to exist afterwards (a prefix of `requests`).
-Tree_ZkResult CreateAll(Session& session, const std::vector<CreateRequest>& requests,
-                        std::size_t& created, int& rc);
+struct Reply {
+  int rc = ZOK;
+  std::uint64_t tag = 0;
+  std::string data;  // kGet
+  struct Stat stat {};
+};
 
-// Deletes the znode `top` and everything below it; missing znodes count as deleted.
-Tree_ZkResult DeleteTree(Session& session, const std::string& top);
-
-// The bytes a request with a path of `path_size` and `data_size` data bytes takes on the wire
-// (an upper bound including the ACL), compared with Tree_ZkOptions::max_request_bytes.
-inline std::size_t RequestBytes(std::size_t path_size, std::size_t data_size) {
-  return path_size + data_size + 256;
-}
-
-// The store's operations on an open session (Tree_ZkStore and Tree_ZkReplica share them).
-// PullOn with `watch` leaves watches on the pointer and on every znode of the tree.
-Tree_ZkResult PushOn(Session& session, const Tree_NodePtr& tree, const std::string& znode);
-Tree_ZkResult PullOn(Session& session, const std::string& znode, bool watch, Tree_NodePtr& tree);
-Tree_ZkResult SetOn(Session& session, const std::string& znode, const std::string& path,
-                    const std::string& value);
-Tree_ZkResult RemoveOn(Session& session, const std::string& znode, const std::string& path);
+// Runs the requests in `queue`, keeping up to the options' pipeline depth in flight, and calls
+// `on_reply` on this thread for each reply in the order the server answered. `on_reply` may
+// append to `queue`; returning false stops issuing (the requests in flight are still
+// drained). Returns ZOK, or the client error of a request it could not issue. Never returns
+// before every issued request has completed.
+int RunPipeline(Session& session, std::deque<Request>& queue,
+                const std::function<bool(const Reply&)>& on_reply);
 
 }  // namespace tree_zk

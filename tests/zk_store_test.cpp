@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store/Tree_ZkCodec.h"
+#include "store/Tree_ZkReplica.h"
 #include "store/Tree_ZkStore.h"
 #include "test_support.h"
 
@@ -104,52 +104,6 @@ struct MoveCounter : Tree_NotifyList::Callback {
 
 }  // namespace
 
-TEST(ZkCodec, DecodersAcceptOnlyWhatTheEncodersWrite) {
-  std::uint32_t index = 0;
-  std::string name;
-  std::string error;
-  EXPECT_EQ("0000002aa%2Fb%00%25.", tree_zk::EncodeChildName(42, std::string("a/b\0%.", 6)));
-  ASSERT_TRUE(tree_zk::DecodeChildName("0000002aa%2Fb%00%25.", index, name, error));
-  EXPECT_EQ(42u, index);
-  EXPECT_EQ(std::string("a/b\0%.", 6), name);
-  for (const char* bad : {"0000000", "00000000", "0000000ga", "0000002Aa", "00000000a%2f",
-                          "00000000%41", "00000000a%2", "00000000a b"}) {
-    EXPECT_FALSE(tree_zk::DecodeChildName(bad, index, name, error)) << bad;
-  }
-
-  Tree_ZkRecord root;
-  root.is_root = root.has_value = true;
-  root.checksum = 0xCBF43926;
-  root.node_count = 3;
-  root.key_name = "cfg";
-  root.value = "v";
-  root.is_change = -1;
-  const std::string block = tree_zk::EncodeRecord(root);
-  Tree_ZkRecord read;
-  ASSERT_TRUE(tree_zk::DecodeRecord(block.data(), block.size(), read, error));
-  EXPECT_EQ(block, tree_zk::EncodeRecord(read));
-  EXPECT_EQ(-1, read.is_change);
-  // Every prefix that cuts a fixed field fails; only the value may be shortened.
-  for (std::size_t size = 0; size < block.size() - root.value.size(); ++size) {
-    EXPECT_FALSE(tree_zk::DecodeRecord(block.data(), size, read, error)) << size;
-  }
-  const std::string branch = tree_zk::EncodeRecord(Tree_ZkRecord());
-  EXPECT_TRUE(tree_zk::DecodeRecord(branch.data(), branch.size(), read, error));
-  for (const std::string& bad : {branch + "x", std::string("TZ\2\0", 4), std::string("TZ\1\x08", 4),
-                                 std::string("TZ\1\2", 4), std::string("XZ\1\0", 4)}) {
-    EXPECT_FALSE(tree_zk::DecodeRecord(bad.data(), bad.size(), read, error));
-    EXPECT_FALSE(error.empty());
-  }
-
-  std::string version;
-  EXPECT_TRUE(tree_zk::DecodePointer("v0000000007", 11, version, error));
-  EXPECT_EQ("v0000000007", version);
-  EXPECT_TRUE(tree_zk::DecodePointer("", 0, version, error));
-  EXPECT_EQ("", version);
-  EXPECT_FALSE(tree_zk::DecodePointer("v000000007", 10, version, error));
-  EXPECT_FALSE(tree_zk::DecodePointer("w0000000007", 11, version, error));
-}
-
 TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
   Tree_NodePtr root = MakeBranch("top");
   AddLeaf(root, "dup", "first");
@@ -165,10 +119,10 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
   AddLeaf(AddBranch(branch, "dup"), "dup", std::string("nul\0inside", 10));
 
   Tree_ZkStore store(Options());
-  ASSERT_TRUE(store.Push(root, Znode())) << store.Push(root, Znode()).message;
+  ASSERT_TRUE(store.Push(root, Znode())) << store.Push(root, Znode()).Message();
   Tree_NodePtr pulled;
-  const Tree_ZkResult result = store.Pull(Znode(), pulled);
-  ASSERT_TRUE(result) << result.message;
+  const Tree_Status result = store.Pull(Znode(), pulled);
+  ASSERT_TRUE(result) << result.Message();
   EXPECT_EQ(Dump(root), Dump(pulled));
   EXPECT_EQ(root->GetChecksum(), pulled->GetChecksum());
 
@@ -179,10 +133,10 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
   ASSERT_TRUE(store.Set(Znode(), "new\\deep\\leaf", "made"));
   ASSERT_TRUE(store.Remove(Znode(), "valued"));
   EXPECT_FALSE(store.Remove(Znode(), "valued\\missing"));
-  const Tree_ZkResult through_leaf = store.Set(Znode(), "later\\below", "v");
+  const Tree_Status through_leaf = store.Set(Znode(), "later\\below", "v");
   EXPECT_FALSE(through_leaf);
   EXPECT_EQ("cannot set 'later\\below' in " + Znode() + ": 'top\\later' is a leaf",
-            through_leaf.message);
+            through_leaf.Message());
   ASSERT_TRUE(store.Pull(Znode(), pulled));
   root->Remove("valued");
   delete root->GetChildAt(0)->SetTreeValue(new Tree_Value("changed", 1));
@@ -190,7 +144,7 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
   EXPECT_EQ(Dump(root), Dump(pulled));
 
   EXPECT_EQ("no tree at /tree-tests/never-pushed",
-            store.Pull("/tree-tests/never-pushed", pulled).message);
+            store.Pull("/tree-tests/never-pushed", pulled).Message());
 }
 
 TEST(ZkStore, HundredThousandNodeTreeRoundTrips) {
@@ -202,8 +156,8 @@ TEST(ZkStore, HundredThousandNodeTreeRoundTrips) {
   }
   ASSERT_EQ(100000, root->GetNodeNum());
   Tree_ZkStore store(Options());
-  const Tree_ZkResult pushed = store.Push(root, Znode());
-  ASSERT_TRUE(pushed) << pushed.message;
+  const Tree_Status pushed = store.Push(root, Znode());
+  ASSERT_TRUE(pushed) << pushed.Message();
   Tree_NodePtr pulled;
   ASSERT_TRUE(store.Pull(Znode(), pulled));
   EXPECT_EQ(100000, pulled->GetNodeNum());
@@ -218,22 +172,25 @@ TEST(ZkStore, RefusesOversizeAndUnauthorisedWritesBeforeChangingAnything) {
 
   Tree_NodePtr huge = SmallTree("80");
   AddLeaf(huge, "blob", std::string(2 << 20, 'x'));
-  const Tree_ZkResult oversize = alice.Push(huge, znode + "-huge");
+  const Tree_Status oversize = alice.Push(huge, znode + "-huge");
   EXPECT_FALSE(oversize);
-  EXPECT_NE(std::string::npos, oversize.message.find("more than the server's limit of 1048575"))
-      << oversize.message;
+  EXPECT_NE(std::string::npos, oversize.Message().find("more than the server's limit of"))
+      << oversize.Message();
   Tree_NodePtr pulled;
-  EXPECT_EQ("no tree at " + znode + "-huge", alice.Pull(znode + "-huge", pulled).message);
+  EXPECT_EQ("no tree at " + znode + "-huge", alice.Pull(znode + "-huge", pulled).Message());
   EXPECT_FALSE(alice.Set(znode, "srv\\port", std::string(2 << 20, 'x')));
 
   Tree_ZkStore anonymous(Options());
   Tree_ZkStore bob(Options("bob:guess"));
+  EXPECT_EQ(Tree_StatusCode::kTooLarge, oversize.Code());
   const std::string refused =
-      "not authorised to write " + znode + " (its ACL does not grant these credentials)";
-  EXPECT_EQ(refused, anonymous.Set(znode, "srv\\port", "1").message);
-  EXPECT_EQ(refused, bob.Set(znode, "srv\\port", "1").message);
-  EXPECT_EQ(refused, bob.Remove(znode, "srv").message);
-  EXPECT_EQ(refused, anonymous.Push(SmallTree("1"), znode).message);
+      "writing the chunks of " + znode + " refused: the znode's ACL does not grant it";
+  for (const Tree_Status& status :
+       {anonymous.Set(znode, "srv\\port", "1"), bob.Set(znode, "srv\\port", "1"),
+        bob.Remove(znode, "srv"), anonymous.Push(SmallTree("1"), znode)}) {
+    EXPECT_EQ(Tree_StatusCode::kDenied, status.Code());
+    EXPECT_EQ(0u, status.Message().find(refused)) << status.Message();
+  }
 
   ASSERT_TRUE(anonymous.Pull(znode, pulled));  // everyone may read
   EXPECT_EQ(Dump(SmallTree("80")), Dump(pulled));
@@ -244,8 +201,10 @@ TEST(ZkStore, RefusesOversizeAndUnauthorisedWritesBeforeChangingAnything) {
   Tree_ZkOptions private_options = Options("alice:secret");
   private_options.world_readable = false;
   ASSERT_TRUE(Tree_ZkStore(private_options).Push(SmallTree("80"), znode + "-private"));
-  EXPECT_EQ("not authorised to read " + znode + "-private",
-            anonymous.Pull(znode + "-private", pulled).message);
+  const Tree_Status hidden = anonymous.Pull(znode + "-private", pulled);
+  EXPECT_EQ(Tree_StatusCode::kDenied, hidden.Code());
+  EXPECT_EQ("reading " + znode + "-private refused: the znode's ACL does not grant it",
+            hidden.Message());
 }
 
 TEST(ZkStore, UnreachableServerFailsNamingTheAddressAfterTheTimeout) {
@@ -254,9 +213,9 @@ TEST(ZkStore, UnreachableServerFailsNamingTheAddressAfterTheTimeout) {
   options.timeout_ms = 300;
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ("cannot reach ZooKeeper at 127.0.0.1:1 within 300 ms",
-            tree_zk::Push(options, SmallTree("80"), "/x").message);
+            Tree_ZkStore(options).Push(SmallTree("80"), "/x").Message());
   Tree_ZkReplica replica(options, "/x");
-  EXPECT_EQ("cannot reach ZooKeeper at 127.0.0.1:1 within 300 ms", replica.Start().message);
+  EXPECT_EQ("cannot reach ZooKeeper at 127.0.0.1:1 within 300 ms", replica.Start().Message());
   EXPECT_FALSE(replica.IsCurrent());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
@@ -264,36 +223,35 @@ TEST(ZkStore, UnreachableServerFailsNamingTheAddressAfterTheTimeout) {
 TEST(ZkStore, ConcurrentPushIsDetectedAndTheOtherPushWins) {
   const std::string znode = Znode();
   Tree_ZkOptions options = Options();
-  Tree_ZkResult other;
-  options.before_switch = [&] { other = tree_zk::Push(Options(), SmallTree("other"), znode); };
-  const Tree_ZkResult mine = Tree_ZkStore(options).Push(SmallTree("mine"), znode);
-  ASSERT_TRUE(other) << other.message;
+  Tree_Status other;
+  options.before_switch = [&] { other = Tree_ZkStore(Options()).Push(SmallTree("other"), znode); };
+  const Tree_Status mine = Tree_ZkStore(options).Push(SmallTree("mine"), znode);
+  ASSERT_TRUE(other) << other.Message();
   EXPECT_EQ("concurrent push to " + znode +
                 " detected: it changed while this push was written; this push was discarded",
-            mine.message);
+            mine.Message());
   Tree_NodePtr pulled;
-  ASSERT_TRUE(tree_zk::Pull(Options(), znode, pulled));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
   EXPECT_EQ("other", pulled->GetValue("srv\\port", pulled).str());
 }
 
 TEST(ZkStore, PushInterruptedByAServerStopLeavesThePreviousTreeComplete) {
   const std::string znode = Znode();
-  ASSERT_TRUE(tree_zk::Push(Options(), SmallTree("before"), znode));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("before"), znode));
   Tree_ZkOptions options = Options();
   options.before_switch = [] { Server("stop"); };
-  const Tree_ZkResult interrupted = tree_zk::Push(options, SmallTree("after"), znode);
+  const Tree_Status interrupted = Tree_ZkStore(options).Push(SmallTree("after"), znode);
   Server("start");
   EXPECT_FALSE(interrupted);
-  EXPECT_NE(std::string::npos, interrupted.message.find("the previous tree is unchanged"))
-      << interrupted.message;
+  EXPECT_EQ(Tree_StatusCode::kUnavailable, interrupted.Code()) << interrupted.Message();
   Tree_NodePtr pulled;
-  ASSERT_TRUE(tree_zk::Pull(Options(), znode, pulled));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
   EXPECT_EQ(Dump(SmallTree("before")), Dump(pulled));
 }
 
 TEST(ZkReplica, TwoReplicasSeeASetThroughOneAndAPushByTheOther) {
   const std::string znode = Znode();
-  ASSERT_TRUE(tree_zk::Push(Options(), SmallTree("80"), znode));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
   std::vector<std::string> seen;
   Tree_ZkReplica first(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
     for (const Tree_ZkChange& change : changes)
@@ -346,7 +304,7 @@ TEST(ZkReplica, AppliesARemovalOrAnInsertionToOneSlotAndKeepsTheOtherNodes) {
     for (const char* name : names) AddLeaf(srv, name, name);
     return root;
   };
-  ASSERT_TRUE(tree_zk::Push(Options(), tree_of({"a", "b", "c", "d"}), znode));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(tree_of({"a", "b", "c", "d"}), znode));
   std::vector<std::string> seen;
   Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
     for (const Tree_ZkChange& change : changes) {
@@ -364,9 +322,9 @@ TEST(ZkReplica, AppliesARemovalOrAnInsertionToOneSlotAndKeepsTheOtherNodes) {
   Tree_Node* const c = node_at("srv\\c");
   Tree_Node* const d = node_at("srv\\d");
 
-  ASSERT_TRUE(tree_zk::Remove(Options(), znode, "srv\\a"));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Remove(znode, "srv\\a"));
   EXPECT_TRUE(Eventually([&] { return node_at("srv\\a") == nullptr; }));
-  ASSERT_TRUE(tree_zk::Push(Options(), tree_of({"b", "x", "c", "d"}), znode));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(tree_of({"b", "x", "c", "d"}), znode));
   EXPECT_TRUE(Eventually([&] { return node_at("srv\\x") != nullptr; }));
   const auto lock = replica.Lock();
   EXPECT_EQ((std::vector<std::string>{"- cfg\\srv\\a", "+ cfg\\srv\\x"}), seen);
@@ -376,19 +334,19 @@ TEST(ZkReplica, AppliesARemovalOrAnInsertionToOneSlotAndKeepsTheOtherNodes) {
 
 TEST(ZkReplica, CatchesUpAfterTheServerRestarts) {
   const std::string znode = Znode();
-  ASSERT_TRUE(tree_zk::Push(Options(), SmallTree("80"), znode));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Push(SmallTree("80"), znode));
   Tree_ZkReplica replica(Options(), znode);
   ASSERT_TRUE(replica.Start());
   Server("stop");
   EXPECT_TRUE(Eventually([&] { return !replica.IsCurrent(); }));
   Server("start");
-  ASSERT_TRUE(tree_zk::Set(Options(), znode, "srv\\port", "90"));
-  ASSERT_TRUE(tree_zk::Set(Options(), znode, "srv\\extra", "new"));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\port", "90"));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Set(znode, "srv\\extra", "new"));
   EXPECT_TRUE(Eventually([&] { return ValueAt(replica, "srv\\extra") == "new/1"; }));
   EXPECT_EQ("90/1", ValueAt(replica, "srv\\port"));
   EXPECT_TRUE(replica.WaitUntilCurrent(10000));
   Tree_NodePtr pulled;
-  ASSERT_TRUE(tree_zk::Pull(Options(), znode, pulled));
+  ASSERT_TRUE(Tree_ZkStore(Options()).Pull(znode, pulled));
   const auto lock = replica.Lock();
   EXPECT_EQ(Dump(pulled), Dump(replica.Tree()));
 }

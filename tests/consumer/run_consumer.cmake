@@ -16,7 +16,7 @@ if(MODE STREQUAL "add_subdirectory")
   run(${CMAKE_COMMAND} -S ${project_dir} -B ${build_dir}/host -DTREE_SOURCE_DIR=${SOURCE_DIR})
 else()
   run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${build_dir}/lib -DTREE_BUILD_TESTS=OFF
-      -DTREE_BUILD_BENCHMARKS=OFF -DTREE_BUILD_EXAMPLES=OFF -DTREE_INSTALL=ON
+      -DTREE_BUILD_BENCHMARKS=OFF -DTREE_BUILD_EXAMPLES=OFF -DTREE_BUILD_TOOLS=OFF -DTREE_INSTALL=ON
       -DCMAKE_BUILD_TYPE=Release)
   run(${CMAKE_COMMAND} --build ${build_dir}/lib -j2)
   run(${CMAKE_COMMAND} --install ${build_dir}/lib --prefix ${build_dir}/prefix)
@@ -25,3 +25,5 @@ else()
 endif()
 run(${CMAKE_COMMAND} --build ${build_dir}/host -j2)
 run(${build_dir}/host/consumer_host)
+run(${build_dir}/host/consumer_formats)
+run(${build_dir}/host/consumer_zk)

@@ -1,0 +1,50 @@
+// Internal to the store: the operations on an open session, which Tree_ZkStore and
+// Tree_ZkReplica wrap. Each makes one attempt; `retry` says whether another attempt may
+// succeed (a connection loss, a lost version check, a chunk collected under a reader).
+// Nothing here logs; the public members log what they return.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "Tree/Tree_Node.h"
+#include "formats/Tree_Status.h"
+#include "store/Tree_ZkCut.h"
+#include "store/Tree_ZkRead.h"
+#include "store/Tree_ZkSession.h"
+
+namespace tree_zk {
+
+// What a push carries from one attempt to the next.
+struct PushState {
+  bool cut = false;
+  CutResult chunks;
+  bool have_version = false;  // the pointer's version the push started from
+  int version = -1;
+};
+
+Tree_Status PushOn(Session& session, const Tree_NodePtr& tree, const std::string& znode,
+                   PushState& state, bool& retry);
+Tree_Status PullOn(Session& session, const std::string& znode, ChunkCache& cache,
+                   Tree_NodePtr& tree, bool& retry);
+// Sets the value of the node `path` names, creating what is missing; `cache` keeps what the
+// attempts read.
+Tree_Status SetOn(Session& session, const std::string& znode, const std::string& path,
+                  const std::string& value, bool force_string, ChunkCache& cache, bool& retry);
+Tree_Status RemoveOn(Session& session, const std::string& znode, const std::string& path,
+                     ChunkCache& cache, bool& retry);
+
+// Deletes the chunks of `znode` that neither the current root nor a root replaced less than
+// the grace period ago reaches, and that are older than the grace period. `known` holds chunks
+// already known to be reachable from the current root (a push's own). Counts what it deleted.
+Tree_Status CollectOn(Session& session, const std::string& znode, ChunkCache& cache,
+                      std::uint64_t& deleted);
+
+// Creates the missing parents of `znode` with the open ACL and `znode` itself and its chunks
+// znode with the tree's; a refusal names the znode whose ACL refused.
+Tree_Status CreatePointer(Session& session, const std::string& znode, bool& retry);
+
+// The milliseconds since the epoch, as replaced roots are stamped.
+std::uint64_t NowMs();
+
+}  // namespace tree_zk
