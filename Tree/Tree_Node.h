@@ -49,19 +49,13 @@ class Tree_Value {
 
   // Values live in the node heap beside their nodes (see Tree_NodeAllocator.h); `new` and
   // `delete` of a Tree_Value pair up as always.
-  static void* operator new(std::size_t size) { return Tree_NodeAllocator::Allocate(size); }
-  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-      return Tree_NodeAllocator::Allocate(size);
-    } catch (...) {
-      return nullptr;
-    }
-  }
+  // Defined out of line: inlined into a host's `new Tree_Value(...)`, the delete of the
+  // throwing path trips GCC's maybe-uninitialized warning.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void* operator new(std::size_t, void* where) noexcept { return where; }
-  static void operator delete(void* block) noexcept { Tree_NodeAllocator::Free(block); }
-  static void operator delete(void* block, const std::nothrow_t&) noexcept {
-    Tree_NodeAllocator::Free(block);
-  }
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
   static void operator delete(void*, void*) noexcept {}
 
   void SetValue(const RWCString& value) { m_value = value; }
