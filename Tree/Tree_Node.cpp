@@ -51,6 +51,8 @@ thread_local void* t_unconstructed = nullptr;
 constexpr std::size_t kSlotBytes = sizeof(Tree_HandleFamily);
 static_assert(kSlotBytes % alignof(Tree_Node) == 0);
 static_assert(alignof(Tree_Node) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+// One of the node heap's size classes, with nothing rounded up.
+static_assert(kSlotBytes + sizeof(Tree_Node) == 128);
 
 Tree_HandleFamily* SlotOf(void* node) {
   return reinterpret_cast<Tree_HandleFamily*>(static_cast<char*>(node) - kSlotBytes);
@@ -58,10 +60,32 @@ Tree_HandleFamily* SlotOf(void* node) {
 
 }  // namespace
 
+// ---- Allocation: values in the node heap -------------------------------------------------
+
+void* Tree_Value::operator new(std::size_t size) {
+  return Tree_NodeAllocator::Allocate(size);
+}
+
+void* Tree_Value::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return Tree_NodeAllocator::Allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+void Tree_Value::operator delete(void* block) noexcept {
+  Tree_NodeAllocator::Free(block);
+}
+
+void Tree_Value::operator delete(void* block, const std::nothrow_t&) noexcept {
+  Tree_NodeAllocator::Free(block);
+}
+
 // ---- Allocation: the node and its first family in one block -----------------------------
 
 void* Tree_Node::operator new(std::size_t size) {
-  void* const block = ::operator new(kSlotBytes + size);
+  void* const block = Tree_NodeAllocator::Allocate(kSlotBytes + size);
   (::new (block) Tree_HandleFamily)->in_node_block = true;
   void* const node = static_cast<char*>(block) + kSlotBytes;
   t_unconstructed = node;
@@ -87,7 +111,11 @@ void Tree_Node::operator delete(void* node) noexcept {
        kTaken) != 0) {
     return;
   }
-  ::operator delete(static_cast<void*>(slot));
+  Tree_NodeAllocator::Free(slot);
+}
+
+void Tree_FamilySlot<Tree_Node>::FreeBlock(Tree_HandleFamily* slot) noexcept {
+  Tree_NodeAllocator::Free(slot);
 }
 
 Tree_HandleFamily* Tree_FamilySlot<Tree_Node>::Claim(Tree_Node* node) noexcept {
@@ -140,12 +168,23 @@ int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
   m_mark = false;
   m_id = 0;
   m_tree_value.reset(value);
-  m_allows_children = value != nullptr ? 0 : 1;
+  m_allows_children = value == nullptr;
   m_checksum_valid = false;
   return 1;
 }
 
+Tree_Node::Extras& Tree_Node::GetExtras() const {
+  Extras* extras = m_extras.load(std::memory_order_acquire);
+  if (extras != nullptr) return *extras;
+  auto created = std::make_unique<Extras>();
+  if (m_extras.compare_exchange_strong(extras, created.get(), std::memory_order_acq_rel)) {
+    return *created.release();
+  }
+  return *extras;  // another thread made it first; ours is destroyed
+}
+
 Tree_Node::~Tree_Node() {
+  delete m_extras.load(std::memory_order_relaxed);
   m_tree_value.reset();
   if (m_children == nullptr) return;
 
@@ -183,6 +222,8 @@ Tree_Node::~Tree_Node() {
     }
   }
   t_pending = nullptr;
+  // A large tree's pages go back to the system now rather than staying with the heap.
+  Tree_NodeAllocator::ReturnFreedMemory();
 }
 
 Tree_Value* Tree_Node::GetTreeValue() const {
@@ -193,7 +234,7 @@ Tree_Value* Tree_Node::GetTreeValue() const {
 Tree_Value* Tree_Node::SetTreeValue(Tree_Value* value) {
   Tree_Value* previous = m_tree_value.release();
   m_tree_value.reset(value);
-  if (value == nullptr) m_allows_children = 1;
+  if (value == nullptr) m_allows_children = true;
   return previous;
 }
 
@@ -205,8 +246,10 @@ RWCString Tree_Node::GetPath() const {
   for (; top->m_parent != nullptr; top = top->m_parent) {
     length += separator.length() + top->m_key_name.length();
   }
-  const RWCString& head =
-      top->m_virtual_parent_path == nullptr ? top->m_key_name : *top->m_virtual_parent_path;
+  const Extras* const extras = top->LoadExtras();
+  const RWCString& head = extras == nullptr || extras->virtual_parent_path.isNull()
+                              ? top->m_key_name
+                              : extras->virtual_parent_path;
   length += head.length();
 
   std::string text(length, '\0');

@@ -15,6 +15,7 @@
 // vectors' RWBoundsErr, where a member says so.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -23,6 +24,7 @@
 
 #include "Tree/String_Arr.h"
 #include "Tree/Tree_IdNodeInfo.h"
+#include "Tree/Tree_NodeAllocator.h"
 #include "Tree/Tree_NodeInfo.h"
 #include "Tree/Tree_NodeKind.h"
 #include "Tree/Tree_NodePtr.h"
@@ -44,6 +46,17 @@ class Tree_Value {
  public:
   // Takes `value` by value, so a caller that moves its text in pays no copy.
   Tree_Value(RWCString value, int is_change) : m_value(std::move(value)), m_is_change(is_change) {}
+
+  // Values live in the node heap beside their nodes (see Tree_NodeAllocator.h); `new` and
+  // `delete` of a Tree_Value pair up as always.
+  // Defined out of line: inlined into a host's `new Tree_Value(...)`, the delete of the
+  // throwing path trips GCC's maybe-uninitialized warning.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+  static void operator delete(void*, void*) noexcept {}
 
   void SetValue(const RWCString& value) { m_value = value; }
   // A copy of the text.
@@ -104,8 +117,8 @@ class Tree_Node {
   // The key name without a copy.
   const RWCString& KeyName() const { return m_key_name; }
   // 1 for a leaf (built with a value), else 0.
-  int IsLeaf() const { return m_allows_children == 0 ? 1 : 0; }
-  int IsAllowsChildren() const { return m_allows_children; }
+  int IsLeaf() const { return m_allows_children ? 0 : 1; }
+  int IsAllowsChildren() const { return m_allows_children ? 1 : 0; }
   // The value, owned by the node; null (logged at level 7) when there is none.
   Tree_Value* GetTreeValue() const;
   // The value, or null without a message.
@@ -173,10 +186,12 @@ class Tree_Node {
   // virtual parent path reports that path instead of its key name.
   RWCString GetPath() const;
   RWCString GetVirtualParentPath() const {
-    return m_virtual_parent_path != nullptr ? *m_virtual_parent_path : RWCString();
+    const Extras* const extras = LoadExtras();
+    return extras != nullptr ? extras->virtual_parent_path : RWCString();
   }
   void SetVirtualParentPath(const RWCString& path) {
-    m_virtual_parent_path = path.isNull() ? nullptr : std::make_unique<RWCString>(path);
+    if (path.isNull() && LoadExtras() == nullptr) return;
+    GetExtras().virtual_parent_path = path;
   }
 
   // ---- Path resolution -------------------------------------------------------------------
@@ -342,10 +357,12 @@ class Tree_Node {
   void SetSubtreeCompleteDownwards();
 
   // Notifier list forwarders (see Tree_NotifyList). The callbacks stay the host's.
-  void AddSubtreeCompleteNotifier(Tree_NotifyList::Callback* cb) { m_notifiers.Add(cb); }
-  void RemoveSubtreeCompleteNotifier(Tree_NotifyList::Callback* cb) { m_notifiers.Remove(cb); }
-  void LockNotifiersList() { m_notifiers.Lock(); }
-  void ReleaseNotifiersList() { m_notifiers.Release(); }
+  void AddSubtreeCompleteNotifier(Tree_NotifyList::Callback* cb) { GetExtras().notifiers.Add(cb); }
+  void RemoveSubtreeCompleteNotifier(Tree_NotifyList::Callback* cb) {
+    GetExtras().notifiers.Remove(cb);
+  }
+  void LockNotifiersList() { GetExtras().notifiers.Lock(); }
+  void ReleaseNotifiersList() { GetExtras().notifiers.Release(); }
 
  private:
   friend struct Tree_NodeTestAccess;  // white-box checks in tests/
@@ -353,6 +370,21 @@ class Tree_Node {
   friend class Tree_NodePtrVec;  // stores a child's handle in the child's m_stored
 
   int Init(RWCString& key_name, Tree_Value* value);
+
+  // What few nodes carry, in one block made by the first use: the virtual parent path and the
+  // notifier list. Published with one atomic exchange, since hosts may register notifiers on
+  // one node from several threads at once.
+  struct Extras {
+    RWCString virtual_parent_path;
+    Tree_NotifyList notifiers;
+  };
+  const Extras* LoadExtras() const noexcept { return m_extras.load(std::memory_order_acquire); }
+  Extras& GetExtras() const;
+  // Whether any notifier watches this node; reads the count without the list's mutex.
+  bool HasNotifiers() const noexcept {
+    const Extras* const extras = LoadExtras();
+    return extras != nullptr && !extras->notifiers.UnprotectedIsEmpty();
+  }
 
   // The stored handle of child `index`, which the caller keeps in range; no message.
   Tree_NodePtr& ChildHandle(int index) const { return m_children->at(index); }
@@ -408,8 +440,8 @@ class Tree_Node {
   void IncDecCompleteSons(int change);
   void UpdateCompletionStatus();
 
-  // Destruction reads the fields up to m_notifiers, so they come first: with the family slot
-  // in front, they take the first 120 bytes of the allocation.
+  // Destruction reads the fields up to m_stored, so they come first. With the family slot in
+  // front the block is 128 bytes, one of the node heap's size classes.
   RWCString m_key_name;
   std::unique_ptr<Tree_Value> m_tree_value;
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
@@ -418,18 +450,20 @@ class Tree_Node {
   // kept in the node, it costs no allocation of its own and keeps its address while the
   // node stays a child, whatever its siblings do.
   Tree_NodePtr m_stored;
-  // Null while empty: few nodes carry one, and a small node is cheap to allocate and free.
-  std::unique_ptr<RWCString> m_virtual_parent_path;
-  Tree_NotifyList m_notifiers;
-  int m_allows_children = 1;
+  // Owned; null until the first use (see Extras).
+  mutable std::atomic<Extras*> m_extras{nullptr};
   int m_id = 0;
   unsigned int m_checksum = 0;
   int m_complete_sons = 0;
+  // A byte of its own: a lookup may compute and cache a checksum while other threads read.
   bool m_checksum_valid = false;
-  bool m_single_node_complete = true;
-  bool m_subtree_complete = true;
-  bool m_mark = false;
-  // Made by operator new, so a family slot precedes the node in its allocation.
+  // Made by operator new, so a family slot precedes the node in its allocation. Read by
+  // handles made on several threads at once, so a byte of its own as well.
   bool m_in_block = false;
   Tree_NodeKind m_kind = Tree_NodeKind::kUntyped;
+  // Changed only by changes to the tree, which the host keeps to one thread.
+  bool m_allows_children : 1 = true;
+  bool m_single_node_complete : 1 = true;
+  bool m_subtree_complete : 1 = true;
+  bool m_mark : 1 = false;
 };

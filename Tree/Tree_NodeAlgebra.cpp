@@ -331,12 +331,12 @@ bool Tree_Node::RemoveEmptyBranches() {
     deferred.clear();
   };
   const auto watched_from_here = [](const Tree_Node* node, bool parent_watched) {
-    return parent_watched || !node->m_notifiers.UnprotectedIsEmpty();
+    return parent_watched || node->HasNotifiers();
   };
 
   bool watched = false;
   for (const Tree_Node* at = m_parent; at != nullptr && !watched; at = at->m_parent) {
-    watched = !at->m_notifiers.UnprotectedIsEmpty();
+    watched = at->HasNotifiers();
   }
   Tree_NodePtr self(this);
   self.Disown();

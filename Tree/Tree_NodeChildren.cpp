@@ -226,7 +226,7 @@ void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
     leaves[static_cast<std::size_t>(slot)] = true;
     removed.push_back(m_handles[static_cast<unsigned>(slot)]);
   }
-  RWTPtrOrderedVector<Tree_NodePtr> kept(m_handles.entries() - slots.size());
+  Slots kept(m_handles.entries() - slots.size());
   std::size_t slot = 0;
   for (Tree_NodePtr* stored : m_handles) {
     if (!leaves[slot++]) kept.insert(stored);

@@ -6,23 +6,24 @@
 #include "Tree/Tree_Node.h"
 
 void Tree_Node::SetSingleNodeComplete(bool complete) {
-  const bool previous = std::exchange(m_single_node_complete, complete);
+  const bool previous = m_single_node_complete;
+  m_single_node_complete = complete;
   if (previous != complete) UpdateCompletionStatus();
 }
 
 void Tree_Node::SetSubtreeComplete(bool complete) {
   m_subtree_complete = complete;
-  if (complete && !m_notifiers.UnprotectedIsEmpty()) m_notifiers.NotifyAll();
+  if (complete && HasNotifiers()) GetExtras().notifiers.NotifyAll();
 }
 
 void Tree_Node::IncDecCompleteSons(int change) {
   m_complete_sons += change;
-  if (m_notifiers.UnprotectedIsEmpty()) return;
+  if (!HasNotifiers()) return;
   // A second family over this node, disowned at once: callbacks that copy it do not
   // prolong the node's life.
   Tree_NodePtr self(this);
   self.Disown();
-  m_notifiers.SendMightNeedMove(self);
+  GetExtras().notifiers.SendMightNeedMove(self);
 }
 
 void Tree_Node::UpdateCompletionStatus() {
@@ -35,7 +36,7 @@ void Tree_Node::UpdateCompletionStatus() {
     node->m_subtree_complete = complete;
     // The flag is set before the list's mutex is taken, so a host that registers under that
     // mutex after reading the flag as false is told by this NotifyAll.
-    if (complete && !node->m_notifiers.UnprotectedIsEmpty()) node->m_notifiers.NotifyAll();
+    if (complete && node->HasNotifiers()) node->GetExtras().notifiers.NotifyAll();
     Tree_Node* const parent = node->m_parent;
     if (parent != nullptr) parent->IncDecCompleteSons(complete ? +1 : -1);
     node = parent;
@@ -58,7 +59,8 @@ void Tree_Node::SetSubtreeCompleteDownwards() {
     Frame& top = frames.back();
     Tree_Node* node = top.node.get();
     if (top.child_count == 0) {
-      const bool previous = std::exchange(node->m_single_node_complete, true);
+      const bool previous = node->m_single_node_complete;
+      node->m_single_node_complete = true;
       if (!previous) node->UpdateCompletionStatus();
       frames.pop_back();
       continue;

@@ -33,9 +33,11 @@ struct Tree_HandleFamily {
 // Where the first family over a T may live. By default in an allocation of its own; a class
 // that keeps a slot in its allocation specialises Claim to return the slot, taken and reset
 // to count 1 and owner, or null when it has none free.
+// FreeBlock frees the allocation of a slot whose node was deleted before its family ended.
 template <class T>
 struct Tree_FamilySlot {
   static Tree_HandleFamily* Claim(T*) noexcept { return nullptr; }
+  static void FreeBlock(Tree_HandleFamily* slot) noexcept { ::operator delete(slot); }
 };
 
 template <class T>
@@ -163,7 +165,7 @@ class ThreadAPI_AutoPtrThreadToggle {
     } else if ((family->slot_state.fetch_and(static_cast<unsigned char>(~Family::kTaken),
                                              std::memory_order_acq_rel) &
                 Family::kNodeGone) != 0) {
-      ::operator delete(static_cast<void*>(family));  // the node was deleted before
+      Tree_FamilySlot<T>::FreeBlock(family);  // the node was deleted before
     }
   }
 
@@ -176,6 +178,7 @@ class Tree_Node;
 template <>
 struct Tree_FamilySlot<Tree_Node> {
   static Tree_HandleFamily* Claim(Tree_Node* node) noexcept;
+  static void FreeBlock(Tree_HandleFamily* slot) noexcept;
 };
 // The node handle used throughout the library.
 using Tree_NodePtr = ThreadAPI_AutoPtrThreadToggle<Tree_Node>;

@@ -16,8 +16,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Tree/Tree_NodeAllocator.h"
 #include "Tree/Tree_NodePtr.h"
-#include "host/RWTPtrOrderedVector.h"
+#include "host/RWTValOrderedVector.h"
 
 class Tree_NodePtrVec {
  public:
@@ -25,6 +26,9 @@ class Tree_NodePtrVec {
   static constexpr int kIndexFrom = 12;
 
   Tree_NodePtrVec() = default;
+  // In the node heap, as its slots are (see Tree_NodeAllocator.h).
+  static void* operator new(std::size_t size) { return Tree_NodeAllocator::Allocate(size); }
+  static void operator delete(void* block) noexcept { Tree_NodeAllocator::Free(block); }
   // Not copyable: two vectors must never own the same handles.
   Tree_NodePtrVec(const Tree_NodePtrVec&) = delete;
   Tree_NodePtrVec& operator=(const Tree_NodePtrVec&) = delete;
@@ -82,7 +86,8 @@ class Tree_NodePtrVec {
   void IndexInserted(NameIndex& index, int i);
   void IndexRemoving(NameIndex& index, int i);
 
-  RWTPtrOrderedVector<Tree_NodePtr> m_handles;
+  using Slots = RWTValOrderedVector<Tree_NodePtr*, Tree_NodeStlAllocator<Tree_NodePtr*>>;
+  Slots m_handles;
   // Owned; null until a lookup past kIndexFrom children builds it.
   mutable std::atomic<NameIndex*> m_index{nullptr};
 };

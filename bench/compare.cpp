@@ -1,14 +1,19 @@
-// The same workloads on this library, Boost.PropertyTree and nlohmann::json, side by side in
-// one process: building by path and by append, random lookups by path, one wide node, deep
-// copy, destruction, heap bytes and live allocations per node, and pruning. Each timed figure
-// is the minimum of three runs. Prints one table: workload, the three figures, and ours over
-// the best peer (a ratio below 1 means this library is faster or leaner). Then what bounds
-// some rows: malloc alone on a tree's pattern of blocks, and the destructions with free()
-// put off.
+// The same workloads on this library, Boost.PropertyTree, nlohmann::json and
+// nlohmann::ordered_json (members in insertion order, in a vector), side by side in one
+// process: building by path and by append, random lookups by path, one wide node, a fan-out
+// tree (append, lookups by path, destruction), deep copy, destruction, heap bytes and live
+// allocations per node, the resident set after a destroyed tree, and pruning. Each timed
+// figure is the minimum of three runs. Prints one table: workload, the four figures, and ours
+// over the best peer (a ratio below 1 means this library is faster or leaner). Then what
+// bounds some rows: malloc alone on a tree's pattern of blocks, and the destructions with
+// free() put off.
 //
-// Heap use is counted by the replaced global operator new below, which sums the usable size
-// of every live block; it is part of this binary only.
+// Heap use is the sum of the usable sizes of the live blocks a tree holds, whichever
+// allocator made them: the replaced global operator new below counts every block of the
+// peers (and ours that come from it); Tree_NodeAllocator::ThreadLive counts the blocks of
+// the library's node heap when it is in use. Both are part of this binary only.
 #include <malloc.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <absl/container/flat_hash_set.h>
@@ -21,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <new>
@@ -32,6 +38,7 @@
 #include <vector>
 
 #include "Tree/Tree_Node.h"
+#include "Tree/Tree_NodeAllocator.h"
 
 // ---- Heap accounting ------------------------------------------------------------------------
 
@@ -103,6 +110,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using Json = nlohmann::json;
+using OJson = nlohmann::ordered_json;
 using PTree = boost::property_tree::ptree;
 
 constexpr int kBranches = 1000;
@@ -175,9 +183,10 @@ PTree BoostByPath() {
   return root;
 }
 
-Json JsonByPath() {
+template <class J>
+J JsonByPath() {
   const Names& names = SharedNames();
-  Json root = Json::object();
+  J root = J::object();
   for (int b = 0; b < kBranches; ++b) {
     for (int l = 0; l < kLeavesPerBranch; ++l) root[names.branches[b]][names.leaves[l]] = kValue;
   }
@@ -209,11 +218,12 @@ PTree BoostByAppend() {
   return root;
 }
 
-Json JsonByAppend() {
+template <class J>
+J JsonByAppend() {
   const Names& names = SharedNames();
-  Json root = Json::object();
+  J root = J::object();
   for (int b = 0; b < kBranches; ++b) {
-    Json& branch = root.emplace(names.branches[b], Json::object()).first.value();
+    J& branch = root.emplace(names.branches[b], J::object()).first.value();
     for (int l = 0; l < kLeavesPerBranch; ++l) branch.emplace(names.leaves[l], kValue);
   }
   return root;
@@ -260,15 +270,15 @@ PTree BoostFanOut() {
   return root;
 }
 
-Json JsonFanOut() {
-  Json root = Json::object();
-  std::vector<Json*> level{&root};
+template <class J>
+J JsonFanOut() {
+  J root = J::object();
+  std::vector<J*> level{&root};
   for (int depth = 1; depth <= kLevels; ++depth) {
-    std::vector<Json*> next;
-    for (Json* node : level) {
+    std::vector<J*> next;
+    for (J* node : level) {
       for (const char* name : kFanNames) {
-        Json& child =
-            node->emplace(name, depth == kLevels ? Json(kValue) : Json::object()).first.value();
+        J& child = node->emplace(name, depth == kLevels ? J(kValue) : J::object()).first.value();
         next.push_back(&child);
       }
     }
@@ -345,15 +355,16 @@ double BoostLookups() {
   });
 }
 
+template <class J>
 double JsonLookups() {
   const Names& names = SharedNames();
-  const Json root = JsonByAppend();
+  const J root = JsonByAppend<J>();
   return MinOf([&] {
     const auto start = Clock::now();
     for (int index : names.lookup_order) {
       const std::string& branch = names.branches[index / kLeavesPerBranch];
       const std::string& leaf = names.leaves[index % kLeavesPerBranch];
-      g_sink += root.at(branch).at(leaf).get<std::string>().size();
+      g_sink += root.at(branch).at(leaf).template get<std::string>().size();
     }
     return Seconds(start);
   });
@@ -388,21 +399,42 @@ PTree BoostWide(const WideNames& wide) {
   return root;
 }
 
-Json JsonWide(const WideNames& wide) {
-  Json root = Json::object();
+template <class J>
+J JsonWide(const WideNames& wide) {
+  J root = J::object();
   for (const std::string& name : wide.names) root.emplace(name, kValue);
   return root;
 }
 
-struct Triple {
+// One figure per library; kNone where a peer is not measured (see the row's note).
+constexpr double kNone = -1.0;
+struct Figures {
   double ours;
   double boost;
   double json;
+  double ordered;
 };
 
-Triple WideLookups(const WideNames& wide) {
+template <class J>
+double JsonWideLookups(const WideNames& wide) {
+  const J root = JsonWide<J>(wide);
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (int index : wide.lookup_order) {
+      g_sink += root.find(wide.names[index])->template get_ref<const std::string&>().size();
+    }
+    return Seconds(start);
+  });
+}
+
+// ordered_json finds a member by a linear scan, also on insertion, so a node of 100,000
+// members costs 5e9 name comparisons to build and as many for 100,000 lookups: measured only
+// up to kOrderedWideLimit members.
+constexpr int kOrderedWideLimit = 10000;
+
+Figures WideLookups(const WideNames& wide) {
   std::vector<RWCString> our_names(wide.names.begin(), wide.names.end());
-  Triple result{};
+  Figures result{};
   {
     const Tree_NodePtr root = OursWide(wide);
     result.ours = MinOf([&] {
@@ -423,28 +455,138 @@ Triple WideLookups(const WideNames& wide) {
       return Seconds(start);
     });
   }
-  {
-    const Json root = JsonWide(wide);
-    result.json = MinOf([&] {
-      const auto start = Clock::now();
-      for (int index : wide.lookup_order) {
-        g_sink += root.find(wide.names[index])->get_ref<const std::string&>().size();
-      }
-      return Seconds(start);
-    });
-  }
+  result.json = JsonWideLookups<Json>(wide);
+  result.ordered = static_cast<int>(wide.names.size()) <= kOrderedWideLimit
+                       ? JsonWideLookups<OJson>(wide)
+                       : kNone;
   return result;
 }
 
-// Live heap blocks and bytes that `build`'s result holds, divided by `nodes`.
+// ---- Fan-out tree: lookups by path ----------------------------------------------------------
+
+constexpr int kFanLookups = 100000;
+
+// kFanLookups random leaves of the fan-out tree, as each library names them.
+struct FanPaths {
+  std::vector<RWCString> ours;            // "c0\c3\..."
+  std::vector<std::string> boost;         // "c0.c3...."
+  std::vector<std::vector<int>> indexes;  // the child names' indexes, for the JSON walks
+};
+
+const FanPaths& SharedFanPaths() {
+  static const FanPaths paths = [] {
+    FanPaths made;
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> pick(0, kFanOut - 1);
+    for (int i = 0; i < kFanLookups; ++i) {
+      std::string ours;
+      std::string boost;
+      std::vector<int> indexes;
+      for (int depth = 0; depth < kLevels; ++depth) {
+        const int child = pick(random);
+        if (depth != 0) {
+          ours += '\\';
+          boost += '.';
+        }
+        ours += kFanNames[child];
+        boost += kFanNames[child];
+        indexes.push_back(child);
+      }
+      made.ours.emplace_back(ours);
+      made.boost.push_back(std::move(boost));
+      made.indexes.push_back(std::move(indexes));
+    }
+    return made;
+  }();
+  return paths;
+}
+
+double OursFanLookups() {
+  const FanPaths& paths = SharedFanPaths();
+  const Tree_NodePtr root = OursFanOut();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (const RWCString& path : paths.ours) g_sink += root->GetValue(path, root).length();
+    return Seconds(start);
+  });
+}
+
+double BoostFanLookups() {
+  const FanPaths& paths = SharedFanPaths();
+  const PTree root = BoostFanOut();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (const std::string& path : paths.boost) g_sink += root.get<std::string>(path).size();
+    return Seconds(start);
+  });
+}
+
+template <class J>
+double JsonFanLookups() {
+  const FanPaths& paths = SharedFanPaths();
+  const std::string names[kFanOut] = {kFanNames[0], kFanNames[1], kFanNames[2], kFanNames[3]};
+  const J root = JsonFanOut<J>();
+  return MinOf([&] {
+    const auto start = Clock::now();
+    for (const std::vector<int>& indexes : paths.indexes) {
+      const J* node = &root;
+      for (int index : indexes) node = &node->at(names[index]);
+      g_sink += node->template get_ref<const std::string&>().size();
+    }
+    return Seconds(start);
+  });
+}
+
+// Live heap blocks and bytes that `build`'s result holds, divided by `nodes`: the blocks of
+// the global operator new and those of the node heap, by their usable sizes.
 template <class Build>
 std::pair<double, double> HeapPerNode(Build build, double nodes) {
+  const Tree_NodeAllocator::LiveCount heap_before = Tree_NodeAllocator::ThreadLive();
   const long long blocks_before = g_live_blocks;
   const long long bytes_before = g_live_bytes;
   auto tree = build();
-  const double blocks = static_cast<double>(g_live_blocks - blocks_before) / nodes;
-  const double bytes = static_cast<double>(g_live_bytes - bytes_before) / nodes;
+  const Tree_NodeAllocator::LiveCount heap_after = Tree_NodeAllocator::ThreadLive();
+  const double blocks = static_cast<double>(g_live_blocks - blocks_before +
+                                            static_cast<long long>(heap_after.blocks) -
+                                            static_cast<long long>(heap_before.blocks)) /
+                        nodes;
+  const double bytes =
+      static_cast<double>(g_live_bytes - bytes_before + static_cast<long long>(heap_after.bytes) -
+                          static_cast<long long>(heap_before.bytes)) /
+      nodes;
   return {blocks, bytes};
+}
+
+// ---- Memory handed back -----------------------------------------------------------------------
+
+// The resident set of this process in bytes, from /proc/self/statm.
+double ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  long long size = 0;
+  long long resident = 0;
+  statm >> size >> resident;
+  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE));
+}
+
+// The resident set after `build`'s tree was made and destroyed, over the resident set just
+// before it was made; and the resident bytes the live tree added. No allocator is asked to
+// trim: each does what it does by itself when a tree dies.
+struct Resident {
+  double after_over_before;
+  double grown_megabytes;
+  double kept_megabytes;
+};
+
+template <class Build>
+Resident ResidentAfterDestroy(Build build) {
+  const double before = ResidentBytes();
+  double built = 0;
+  {
+    auto tree = build();
+    built = ResidentBytes();
+  }
+  const double after = ResidentBytes();
+  return Resident{after / before, (built - before) / 1e6, (after - before) / 1e6};
 }
 
 // A node with `width` children, alternately a value leaf and an empty branch, pruned.
@@ -467,26 +609,40 @@ double OursPrune(int width) {
 // ---- The table ------------------------------------------------------------------------------
 
 void PrintHeader() {
-  std::printf("| %-50s | %12s | %12s | %12s | %10s |\n", "workload", "ours", "Boost", "nlohmann",
-              "ours/best");
-  std::printf("|%s|%s|%s|%s|%s|\n", std::string(52, '-').c_str(), std::string(14, '-').c_str(),
-              std::string(14, '-').c_str(), std::string(14, '-').c_str(),
-              std::string(12, '-').c_str());
+  std::printf("| %-50s | %12s | %12s | %12s | %12s | %10s |\n", "workload", "ours", "Boost",
+              "nlohmann", "ordered_json", "ours/best");
+  const std::string wide(14, '-');
+  std::printf("|%s|%s|%s|%s|%s|%s|\n", std::string(52, '-').c_str(), wide.c_str(), wide.c_str(),
+              wide.c_str(), wide.c_str(), std::string(12, '-').c_str());
 }
 
-void PrintRow(const char* workload, const char* unit, double scale, Triple t) {
+// A figure, or "-" for kNone.
+std::string Cell(double value, double scale) {
+  if (value < 0) return "-";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f", value * scale);
+  return text;
+}
+
+// Ours over the smallest measured peer figure.
+void PrintRow(const char* workload, const char* unit, double scale, Figures f) {
   char label[128];
   std::snprintf(label, sizeof label, "%s (%s)", workload, unit);
-  const double best = std::min(t.boost, t.json);
-  std::printf("| %-50s | %12.2f | %12.2f | %12.2f | %10.2f |\n", label, t.ours * scale,
-              t.boost * scale, t.json * scale, t.ours / best);
+  double best = 1e300;
+  for (double peer : {f.boost, f.json, f.ordered}) {
+    if (peer >= 0) best = std::min(best, peer);
+  }
+  std::printf("| %-50s | %12s | %12s | %12s | %12s | %10.2f |\n", label,
+              Cell(f.ours, scale).c_str(), Cell(f.boost, scale).c_str(),
+              Cell(f.json, scale).c_str(), Cell(f.ordered, scale).c_str(), f.ours / best);
   std::fflush(stdout);
 }
 
 void PrintOursOnly(const char* workload, const char* unit, double value, const char* peer_text) {
   char label[128];
   std::snprintf(label, sizeof label, "%s (%s)", workload, unit);
-  std::printf("| %-50s | %12.2f | %12s | %12s | %10s |\n", label, value, peer_text, peer_text, "-");
+  std::printf("| %-50s | %12.2f | %12s | %12s | %12s | %10s |\n", label, value, peer_text,
+              peer_text, peer_text, "-");
   std::fflush(stdout);
 }
 
@@ -540,18 +696,21 @@ void PrintBlockAndChecksum(const Tree_NodePtr& tree) {
     g_sink += crc32(0, reinterpret_cast<const Bytef*>(from.data()), static_cast<uInt>(from.size()));
     return Seconds(start);
   });
-  std::printf("| %-50s | %12.2f | %12s | %12s | %10.2f |\n", "byte block write (ms; peer: memcpy)",
-              write_seconds * 1e3, "-", "-", write_seconds / copy_seconds);
-  std::printf("|   %-48s | %12.2f | %12s | %12s | %10s |\n", "memcpy of the same bytes (ms)",
-              copy_seconds * 1e3, "-", "-", "-");
-  std::printf("|   %-48s | %12.2f | %12s | %12s | %10.2f |\n", "memcpy into a new block (ms)",
-              fresh_copy_seconds * 1e3, "-", "-", write_seconds / fresh_copy_seconds);
-  std::printf("|   %-48s | %12.2f | %12s | %12s | %10s |\n", "releasing the records alone (ms)",
-              release_seconds * 1e3, "-", "-", "-");
-  std::printf("| %-50s | %12.2f | %12s | %12s | %10.2f |\n", "cold checksum (ms; peer: zlib crc32)",
-              checksum_seconds * 1e3, "-", "-", checksum_seconds / crc_seconds);
-  std::printf("|   %-48s | %12.2f | %12s | %12s | %10s |\n", "crc32 over the block's bytes (ms)",
-              crc_seconds * 1e3, "-", "-", "-");
+  std::printf("| %-50s | %12.2f | %12s | %12s | %12s | %10.2f |\n",
+              "byte block write (ms; peer: memcpy)", write_seconds * 1e3, "-", "-", "-",
+              write_seconds / copy_seconds);
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %12s | %10s |\n", "memcpy of the same bytes (ms)",
+              copy_seconds * 1e3, "-", "-", "-", "-");
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %12s | %10.2f |\n",
+              "memcpy into a new block (ms)", fresh_copy_seconds * 1e3, "-", "-", "-",
+              write_seconds / fresh_copy_seconds);
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %12s | %10s |\n",
+              "releasing the records alone (ms)", release_seconds * 1e3, "-", "-", "-", "-");
+  std::printf("| %-50s | %12.2f | %12s | %12s | %12s | %10.2f |\n",
+              "cold checksum (ms; peer: zlib crc32)", checksum_seconds * 1e3, "-", "-", "-",
+              checksum_seconds / crc_seconds);
+  std::printf("|   %-48s | %12.2f | %12s | %12s | %12s | %10s |\n",
+              "crc32 over the block's bytes (ms)", crc_seconds * 1e3, "-", "-", "-", "-");
 }
 
 // ---- What the name index and the allocator cost by themselves -----------------------------
@@ -649,47 +808,78 @@ void PrintAllocatorAlone() {
 
 int main() {
   SharedNames();
-  std::printf("1,000 branches x 1,000 leaves unless said otherwise; minimum of %d runs.\n\n",
-              kRuns);
+  SharedFanPaths();
+  std::printf("1,000 branches x 1,000 leaves unless said otherwise; minimum of %d runs.\n", kRuns);
+  std::printf("Node heap: %s.\n\n", Tree_NodeAllocator::UsesNodeHeap()
+                                        ? "mimalloc, private"
+                                        : "off (the global operator new)");
+  // First, while no workload has left freed memory behind in any allocator.
+  const Resident ours_rss = ResidentAfterDestroy(OursByAppend);
+  const Resident boost_rss = ResidentAfterDestroy(BoostByAppend);
+  const Resident json_rss = ResidentAfterDestroy(JsonByAppend<Json>);
+  const Resident ordered_rss = ResidentAfterDestroy(JsonByAppend<OJson>);
+
   PrintHeader();
   PrintRow("build by path 1,000 x 1,000", "ms", 1e3,
-           Triple{TimeBuild(OursByPath), TimeBuild(BoostByPath), TimeBuild(JsonByPath)});
+           Figures{TimeBuild(OursByPath), TimeBuild(BoostByPath), TimeBuild(JsonByPath<Json>),
+                   TimeBuild(JsonByPath<OJson>)});
   PrintOursOnly("  absl index inserts alone", "ms", IndexAlone() * 1e3, "-");
   PrintRow("build by append 1,000 x 1,000", "ms", 1e3,
-           Triple{TimeBuild(OursByAppend), TimeBuild(BoostByAppend), TimeBuild(JsonByAppend)});
+           Figures{TimeBuild(OursByAppend), TimeBuild(BoostByAppend), TimeBuild(JsonByAppend<Json>),
+                   TimeBuild(JsonByAppend<OJson>)});
   PrintRow("lookup 1,000,000 random by path", "ms", 1e3,
-           Triple{OursLookups(), BoostLookups(), JsonLookups()});
+           Figures{OursLookups(), BoostLookups(), JsonLookups<Json>(), JsonLookups<OJson>()});
   for (int width : {10000, 100000}) {
     const WideNames wide = MakeWideNames(width);
     char label[96];
-    std::snprintf(label, sizeof label, "wide node %d: build", width);
-    PrintRow(label, "ms", 1e3,
-             Triple{TimeBuild([&] { return OursWide(wide); }),
-                    TimeBuild([&] { return BoostWide(wide); }),
-                    TimeBuild([&] { return JsonWide(wide); })});
+    std::snprintf(label, sizeof label, "wide node %d: append", width);
+    PrintRow(
+        label, "ms", 1e3,
+        Figures{
+            TimeBuild([&] { return OursWide(wide); }), TimeBuild([&] { return BoostWide(wide); }),
+            TimeBuild([&] { return JsonWide<Json>(wide); }),
+            width <= kOrderedWideLimit ? TimeBuild([&] { return JsonWide<OJson>(wide); }) : kNone});
     std::snprintf(label, sizeof label, "wide node %d: 100,000 lookups by name", width);
     PrintRow(label, "ms", 1e3, WideLookups(wide));
   }
+  PrintRow("fan-out 4, 10 levels (1,398,101): append", "ms", 1e3,
+           Figures{TimeBuild(OursFanOut), TimeBuild(BoostFanOut), TimeBuild(JsonFanOut<Json>),
+                   TimeBuild(JsonFanOut<OJson>)});
+  PrintRow("fan-out: 100,000 lookups by path", "ms", 1e3,
+           Figures{OursFanLookups(), BoostFanLookups(), JsonFanLookups<Json>(),
+                   JsonFanLookups<OJson>()});
+  PrintRow("fan-out: destroy", "ms", 1e3,
+           Figures{TimeDestroy(OursFanOut), TimeDestroy(BoostFanOut), TimeDestroy(JsonFanOut<Json>),
+                   TimeDestroy(JsonFanOut<OJson>)});
   PrintRow(
       "deep copy 1,000 x 1,000", "ms", 1e3,
-      Triple{TimeCopy(OursByAppend,
-                      [](const Tree_NodePtr& tree) { return tree->DuplicateFromHereDown(true); }),
-             TimeCopy(BoostByAppend, [](const PTree& tree) { return PTree(tree); }),
-             TimeCopy(JsonByAppend, [](const Json& tree) { return Json(tree); })});
-  PrintRow(
-      "destroy 1,000 x 1,000", "ms", 1e3,
-      Triple{TimeDestroy(OursByAppend), TimeDestroy(BoostByAppend), TimeDestroy(JsonByAppend)});
-  PrintRow("destroy fan-out 4, 10 levels (1,398,101)", "ms", 1e3,
-           Triple{TimeDestroy(OursFanOut), TimeDestroy(BoostFanOut), TimeDestroy(JsonFanOut)});
+      Figures{TimeCopy(OursByAppend,
+                       [](const Tree_NodePtr& tree) { return tree->DuplicateFromHereDown(true); }),
+              TimeCopy(BoostByAppend, [](const PTree& tree) { return PTree(tree); }),
+              TimeCopy(JsonByAppend<Json>, [](const Json& tree) { return Json(tree); }),
+              TimeCopy(JsonByAppend<OJson>, [](const OJson& tree) { return OJson(tree); })});
+  PrintRow("destroy 1,000 x 1,000", "ms", 1e3,
+           Figures{TimeDestroy(OursByAppend), TimeDestroy(BoostByAppend),
+                   TimeDestroy(JsonByAppend<Json>), TimeDestroy(JsonByAppend<OJson>)});
 
   const double nodes = 1.0 + kBranches + 1.0 * kBranches * kLeavesPerBranch;
   const auto ours_heap = HeapPerNode(OursByAppend, nodes);
   const auto boost_heap = HeapPerNode(BoostByAppend, nodes);
-  const auto json_heap = HeapPerNode(JsonByAppend, nodes);
+  const auto json_heap = HeapPerNode(JsonByAppend<Json>, nodes);
+  const auto ordered_heap = HeapPerNode(JsonByAppend<OJson>, nodes);
   PrintRow("heap bytes per node", "bytes", 1.0,
-           Triple{ours_heap.second, boost_heap.second, json_heap.second});
+           Figures{ours_heap.second, boost_heap.second, json_heap.second, ordered_heap.second});
   PrintRow("live allocations per node", "count", 1.0,
-           Triple{ours_heap.first, boost_heap.first, json_heap.first});
+           Figures{ours_heap.first, boost_heap.first, json_heap.first, ordered_heap.first});
+  PrintRow("resident set grown by the live tree", "MB", 1.0,
+           Figures{ours_rss.grown_megabytes, boost_rss.grown_megabytes, json_rss.grown_megabytes,
+                   ordered_rss.grown_megabytes});
+  PrintRow("resident set kept after destroying it", "MB", 1.0,
+           Figures{ours_rss.kept_megabytes, boost_rss.kept_megabytes, json_rss.kept_megabytes,
+                   ordered_rss.kept_megabytes});
+  PrintRow("  resident set after destroying / before", "ratio", 1.0,
+           Figures{ours_rss.after_over_before, boost_rss.after_over_before,
+                   json_rss.after_over_before, ordered_rss.after_over_before});
 
   for (int width : {100000, 1000000}) {
     char label[96];
@@ -703,11 +893,11 @@ int main() {
   std::printf("\nDestruction with every free() put off until the clock has stopped:\n\n");
   PrintHeader();
   PrintRow("destroy 1,000 x 1,000 without free()", "ms", 1e3,
-           Triple{TimeDestroy(OursByAppend, true), TimeDestroy(BoostByAppend, true),
-                  TimeDestroy(JsonByAppend, true)});
+           Figures{TimeDestroy(OursByAppend, true), TimeDestroy(BoostByAppend, true),
+                   TimeDestroy(JsonByAppend<Json>, true), TimeDestroy(JsonByAppend<OJson>, true)});
   PrintRow("destroy fan-out without free()", "ms", 1e3,
-           Triple{TimeDestroy(OursFanOut, true), TimeDestroy(BoostFanOut, true),
-                  TimeDestroy(JsonFanOut, true)});
+           Figures{TimeDestroy(OursFanOut, true), TimeDestroy(BoostFanOut, true),
+                   TimeDestroy(JsonFanOut<Json>, true), TimeDestroy(JsonFanOut<OJson>, true)});
   std::printf("\n(sink %zu)\n", g_sink % 10);
   return 0;
 }

@@ -1,13 +1,15 @@
-// Ordered vector of values. Every indexed access is checked and raises RWBoundsErr.
+// Ordered vector of values. Every indexed access is checked and raises RWBoundsErr. The
+// storage comes from `Allocator` (the standard one unless said otherwise).
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "host/RWBoundsErr.h"
 
-template <class T>
+template <class T, class Allocator = std::allocator<T>>
 class RWTValOrderedVector {
  public:
   RWTValOrderedVector() = default;
@@ -58,5 +60,5 @@ class RWTValOrderedVector {
     if (i >= m_items.size()) throw RWBoundsErr::IndexError(static_cast<long long>(i), entries());
   }
 
-  std::vector<T> m_items;
+  std::vector<T, Allocator> m_items;
 };

@@ -1,0 +1,118 @@
+// The node heap: mimalloc, opened with dlopen and RTLD_LOCAL. Linking the library's shared
+// object would put its malloc, free and operator new ahead of the C library's for the whole
+// process; opened locally, its symbols are reachable only through the pointers kept here.
+#include "Tree/Tree_NodeAllocator.h"
+
+#include <atomic>
+#include <new>
+
+#if TREE_NODE_ALLOCATOR
+#include <dlfcn.h>
+#include <mimalloc.h>
+#endif
+
+namespace {
+
+#if TREE_NODE_ALLOCATOR
+
+// The entry points of the node heap, all null when it could not be opened.
+struct NodeHeap {
+  decltype(&mi_malloc) allocate = nullptr;
+  decltype(&mi_free) free = nullptr;
+  decltype(&mi_collect) collect = nullptr;
+  decltype(&mi_heap_get_default) thread_heap = nullptr;
+  decltype(&mi_heap_visit_blocks) visit = nullptr;
+
+  NodeHeap() noexcept {
+    // Never closed: blocks may be freed until the process ends.
+    void* const library = dlopen(TREE_MIMALLOC_SONAME, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (library == nullptr) return;
+    allocate = reinterpret_cast<decltype(allocate)>(dlsym(library, "mi_malloc"));
+    free = reinterpret_cast<decltype(free)>(dlsym(library, "mi_free"));
+    collect = reinterpret_cast<decltype(collect)>(dlsym(library, "mi_collect"));
+    thread_heap = reinterpret_cast<decltype(thread_heap)>(dlsym(library, "mi_heap_get_default"));
+    visit = reinterpret_cast<decltype(visit)>(dlsym(library, "mi_heap_visit_blocks"));
+    if (allocate == nullptr || free == nullptr || collect == nullptr || thread_heap == nullptr ||
+        visit == nullptr) {
+      allocate = nullptr;
+      free = nullptr;
+    }
+  }
+};
+
+// Made by the first allocation of the process, before any block exists, so every block is
+// freed by the heap that made it.
+const NodeHeap& Heap() noexcept {
+  static const NodeHeap heap;
+  return heap;
+}
+
+#endif
+
+// Blocks freed on this thread since its last return of memory.
+thread_local std::size_t t_freed_blocks = 0;
+
+}  // namespace
+
+void* Tree_NodeAllocator::Allocate(std::size_t size) {
+#if TREE_NODE_ALLOCATOR
+  if (const auto allocate = Heap().allocate) {
+    void* const block = allocate(size);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+  }
+#endif
+  return ::operator new(size);
+}
+
+void Tree_NodeAllocator::Free(void* block) noexcept {
+  if (block == nullptr) return;
+  ++t_freed_blocks;
+#if TREE_NODE_ALLOCATOR
+  if (const auto free = Heap().free) {
+    free(block);
+    return;
+  }
+#endif
+  ::operator delete(block);
+}
+
+bool Tree_NodeAllocator::UsesNodeHeap() noexcept {
+#if TREE_NODE_ALLOCATOR
+  return Heap().allocate != nullptr;
+#else
+  return false;
+#endif
+}
+
+Tree_NodeAllocator::LiveCount Tree_NodeAllocator::ThreadLive() {
+  LiveCount count;
+#if TREE_NODE_ALLOCATOR
+  const NodeHeap& heap = Heap();
+  if (heap.allocate == nullptr) return count;
+  heap.visit(
+      heap.thread_heap(), true,
+      [](const mi_heap_t*, const mi_heap_area_t* area, void* block, std::size_t block_size,
+         void* arg) {
+        if (block != nullptr) {
+          auto* const sum = static_cast<LiveCount*>(arg);
+          ++sum->blocks;
+          sum->bytes += block_size;
+        }
+        (void)area;
+        return true;
+      },
+      &count);
+#endif
+  return count;
+}
+
+void Tree_NodeAllocator::ReturnFreedMemory(bool force) noexcept {
+  if (!force && t_freed_blocks < kReturnAfterBlocks) return;
+  t_freed_blocks = 0;
+#if TREE_NODE_ALLOCATOR
+  if (const auto collect = Heap().collect; collect != nullptr && Heap().allocate != nullptr) {
+    collect(true);
+  }
+#endif
+}

@@ -1,0 +1,61 @@
+// The allocator of the blocks the library makes for every node: the node with its first handle
+// family, its value, its children vector and that vector's slots. They come from a heap of
+// their own (mimalloc, loaded privately, so the process's malloc and global operator new stay
+// what the host chose) and fall back to the global operator new when that heap is unavailable
+// or the library was built without it (TREE_NODE_ALLOCATOR=OFF, as the sanitizer presets do).
+// The choice is made once, at the first allocation, and holds for the whole process.
+//
+// Threads: every member may be called from any thread; a block may be freed on another thread
+// than the one that allocated it. Large destructions hand the freed memory back to the system
+// (see ReturnFreedMemory), so a destroyed tree does not keep its pages.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <new>
+
+class Tree_NodeAllocator {
+ public:
+  // A block of at least `size` bytes aligned for any object; raises std::bad_alloc.
+  static void* Allocate(std::size_t size);
+  // Frees a block made by Allocate (null is ignored).
+  static void Free(void* block) noexcept;
+
+  // Whether blocks come from the node heap rather than the global operator new.
+  static bool UsesNodeHeap() noexcept;
+
+  // The live blocks of the node heap that the calling thread allocated and still owns, and the
+  // sum of their usable sizes. Walks every block, so it is for measurements, not for hot
+  // paths. Both 0 when the node heap is not in use.
+  struct LiveCount {
+    std::size_t blocks = 0;
+    std::size_t bytes = 0;
+  };
+  static LiveCount ThreadLive();
+
+  // Hands the free pages of the calling thread's node heap back to the system once at least
+  // kReturnAfterBlocks blocks were freed on this thread since the last return, or at once
+  // with `force`. The outermost destructor of a tree calls it when it is done.
+  static constexpr std::size_t kReturnAfterBlocks = 1 << 18;
+  static void ReturnFreedMemory(bool force = false) noexcept;
+};
+
+// A standard allocator over Tree_NodeAllocator, for the containers a node owns.
+template <class T>
+struct Tree_NodeStlAllocator {
+  using value_type = T;
+  Tree_NodeStlAllocator() noexcept = default;
+  template <class U>
+  Tree_NodeStlAllocator(const Tree_NodeStlAllocator<U>&) noexcept {}  // NOLINT: rebinding
+
+  T* allocate(std::size_t count) {
+    if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(Tree_NodeAllocator::Allocate(count * sizeof(T)));
+  }
+  void deallocate(T* block, std::size_t) noexcept { Tree_NodeAllocator::Free(block); }
+
+  template <class U>
+  friend bool operator==(const Tree_NodeStlAllocator&, const Tree_NodeStlAllocator<U>&) noexcept {
+    return true;
+  }
+};
