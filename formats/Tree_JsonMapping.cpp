@@ -89,8 +89,7 @@ bool Tree_JsonMapping::NeedsDescriptor(const Tree_Node& node, bool exact) {
   if (!exact) return false;
   if (value != nullptr && value->IsChange() != 0) return true;
   if (!node.IsSingleNodeComplete()) return true;
-  return !node.IsLeaf() && !node.IsEmpty() &&
-         ChildOf(node, 0).KeyName().view() == kDescriptor &&
+  return !node.IsLeaf() && !node.IsEmpty() && ChildOf(node, 0).KeyName().view() == kDescriptor &&
          ExportKind(node) == Tree_NodeKind::kObject;
 }
 
