@@ -14,15 +14,6 @@
 
 namespace {
 
-// Bytes that a string copies as they stand: printable ASCII but the quote and backslash.
-struct PlainTable {
-  bool plain[256] = {};
-  constexpr PlainTable() {
-    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
-  }
-};
-constexpr PlainTable kPlain;
-
 int HexDigit(int c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -146,7 +137,7 @@ class JsonReader {
       const char* at = m_in.Cur();
       const char* end = m_in.End();
       const char* run = at;
-      while (at < end && kPlain.plain[static_cast<unsigned char>(*at)]) ++at;
+      while (at < end && kTree_JsonPlain.plain[static_cast<unsigned char>(*at)]) ++at;
       out.append(run, static_cast<std::size_t>(at - run));
       m_in.SetCur(at);
       if (at == end) continue;
@@ -230,29 +221,17 @@ class JsonReader {
   // A UTF-8 sequence led by `lead`: well formed, shortest form, no surrogates.
   bool ReadMultibyte(unsigned char lead, std::string& out) {
     const std::size_t start = m_in.Offset();
-    int length = 0;
-    unsigned low = 0x80, high = 0xbf;  // the range of the second byte
-    if (lead >= 0xc2 && lead <= 0xdf) {
-      length = 2;
-    } else if (lead >= 0xe0 && lead <= 0xef) {
-      length = 3;
-      if (lead == 0xe0) low = 0xa0;
-      if (lead == 0xed) high = 0x9f;
-    } else if (lead >= 0xf0 && lead <= 0xf4) {
-      length = 4;
-      if (lead == 0xf0) low = 0x90;
-      if (lead == 0xf4) high = 0x8f;
-    } else {
-      return FailAt(start, "ill-formed UTF-8 in a string");
-    }
+    Tree_Utf8Lead expect = Tree_Utf8LeadOf(lead);
+    if (expect.length == 0) return FailAt(start, "ill-formed UTF-8 in a string");
     out += static_cast<char>(lead);
     m_in.Skip();
-    for (int index = 1; index < length; ++index) {
+    for (int index = 1; index < expect.length; ++index) {
       const int next = m_in.Peek();
-      if (next < 0 || static_cast<unsigned>(next) < low || static_cast<unsigned>(next) > high) {
+      if (next < 0 || static_cast<unsigned>(next) < expect.low ||
+          static_cast<unsigned>(next) > expect.high) {
         return FailAt(start, "ill-formed UTF-8 in a string");
       }
-      low = 0x80, high = 0xbf;
+      expect.low = 0x80, expect.high = 0xbf;
       out += static_cast<char>(next);
       m_in.Skip();
     }

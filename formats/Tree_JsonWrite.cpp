@@ -5,42 +5,20 @@
 #include <vector>
 
 #include "formats/Tree_ByteOutput.h"
+#include "formats/Tree_FormatInternal.h"
 #include "formats/Tree_Json.h"
 #include "formats/Tree_JsonMapping.h"
 
 namespace {
 
-// Bytes a string writes as they stand: printable ASCII but the quote and the backslash.
-struct PlainTable {
-  bool plain[256] = {};
-  constexpr PlainTable() {
-    for (int c = 0x20; c < 0x80; ++c) plain[c] = c != '"' && c != '\\';
-  }
-};
-constexpr PlainTable kPlain;
-
 // The length of the well-formed UTF-8 sequence at `at` (shortest form, no surrogates), or 0.
 std::size_t Utf8Length(const unsigned char* at, const unsigned char* end) {
-  const unsigned lead = at[0];
-  std::size_t length;
-  unsigned low = 0x80, high = 0xbf;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3;
-    if (lead == 0xe0) low = 0xa0;
-    if (lead == 0xed) high = 0x9f;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4;
-    if (lead == 0xf0) low = 0x90;
-    if (lead == 0xf4) high = 0x8f;
-  } else {
-    return 0;
-  }
-  if (static_cast<std::size_t>(end - at) < length) return 0;
+  Tree_Utf8Lead expect = Tree_Utf8LeadOf(at[0]);
+  const auto length = static_cast<std::size_t>(expect.length);
+  if (length == 0 || static_cast<std::size_t>(end - at) < length) return 0;
   for (std::size_t index = 1; index < length; ++index) {
-    if (at[index] < low || at[index] > high) return 0;
-    low = 0x80, high = 0xbf;
+    if (at[index] < expect.low || at[index] > expect.high) return 0;
+    expect.low = 0x80, expect.high = 0xbf;
   }
   return length;
 }
@@ -136,7 +114,7 @@ class JsonWriter {
     const auto* end = at + text.size();
     while (at < end) {
       const auto* run = at;
-      while (at < end && kPlain.plain[*at]) ++at;
+      while (at < end && kTree_JsonPlain.plain[*at]) ++at;
       out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(at - run));
       if (at == end) break;
       const unsigned c = *at;
