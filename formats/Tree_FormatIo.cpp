@@ -257,6 +257,32 @@ bool WriteTo(const Tree_NodePtr& tree, Tree_Format format, Out& out,
   return Tree_Text::Write(tree, out, text, error);
 }
 
+// A file to read, or standard input for "-"; closed (unless standard input) when it goes.
+class InputFile {
+ public:
+  explicit InputFile(const std::string& path)
+      : m_stdin(path == "-"),
+        m_fd(m_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+  ~InputFile() {
+    if (!m_stdin && m_fd >= 0) ::close(m_fd);
+  }
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool IsOpen() const { return m_fd >= 0; }
+  // Up to `capacity` bytes into `buffer`: their count, 0 at the end, -1 with errno set.
+  ssize_t Read(char* buffer, std::size_t capacity) const {
+    for (;;) {
+      const ssize_t got = ::read(m_fd, buffer, capacity);
+      if (got >= 0 || errno != EINTR) return got;
+    }
+  }
+
+ private:
+  bool m_stdin;
+  int m_fd;
+};
+
 }  // namespace
 
 std::optional<Tree_Format> Tree_FormatIo::FormatFromName(std::string_view name) {
@@ -292,24 +318,16 @@ Tree_Format Tree_FormatIo::Choose(std::optional<Tree_Format> given, std::string_
 
 bool Tree_FormatIo::ReadBytes(const std::string& path, std::string& bytes,
                               Tree_FormatError* error) {
-  const bool from_stdin = path == "-";
-  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return SystemFailure(error, path, "cannot open");
+  const InputFile file(path);
+  if (!file.IsOpen()) return SystemFailure(error, path, "cannot open");
   bytes.clear();
   char chunk[1 << 16];
   for (;;) {
-    const ssize_t got = ::read(fd, chunk, sizeof chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int saved = errno;
-      if (!from_stdin) ::close(fd);
-      return SystemFailure(error, path, "cannot read", saved);
-    }
-    if (got == 0) break;
+    const ssize_t got = file.Read(chunk, sizeof chunk);
+    if (got < 0) return SystemFailure(error, path, "cannot read");
+    if (got == 0) return true;
     bytes.append(chunk, static_cast<std::size_t>(got));
   }
-  if (!from_stdin) ::close(fd);
-  return true;
 }
 
 bool Tree_FormatIo::WriteStream(const std::string& path,
@@ -363,28 +381,22 @@ Tree_NodePtr Tree_FormatIo::Parse(std::string_view bytes, Tree_Format format,
 Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree_Format> format,
                                      const Tree_ReadOptions& options, Tree_FormatError* error,
                                      Tree_Format* format_read) {
-  const bool from_stdin = path == "-";
-  const int fd = from_stdin ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const InputFile file(path);
+  if (!file.IsOpen()) {
     SystemFailure(error, path, "cannot open");
     return Tree_NodePtr();
   }
   Tree_ByteInput input(Tree_ByteInput::Source(
-      [fd](char* buffer, std::size_t capacity, std::string& failure) -> long {
-        for (;;) {
-          const ssize_t got = ::read(fd, buffer, capacity);
-          if (got >= 0) return static_cast<long>(got);
-          if (errno == EINTR) continue;
-          failure = std::string("cannot read: ") + std::strerror(errno);
-          return -1;
-        }
+      [&file](char* buffer, std::size_t capacity, std::string& failure) -> long {
+        const ssize_t got = file.Read(buffer, capacity);
+        if (got < 0) failure = std::string("cannot read: ") + std::strerror(errno);
+        return static_cast<long>(got);
       }));
   input.Fill();
   const std::string_view first(input.Cur(), static_cast<std::size_t>(input.End() - input.Cur()));
   const Tree_Format chosen = Choose(format, path, first);
   if (format_read != nullptr) *format_read = chosen;
   Tree_NodePtr tree = ReadInput(input, chosen, options, error);
-  if (!from_stdin) ::close(fd);
   if (tree == nullptr && error != nullptr) error->source = path;
   return tree;
 }
