@@ -168,6 +168,20 @@ struct MoveCounter : Tree_NotifyList::Callback {
   int moves = 0;
 };
 
+// "+ PATH", "- PATH" or "~ PATH": a replica's change as the tests record it.
+std::string ChangeLine(const Tree_ZkChange& change) {
+  const char* mark = change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
+                     : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
+                                                                    : "~ ";
+  return mark + change.path;
+}
+
+// The node at `path` in the replica's tree, looked up under its lock.
+Tree_Node* NodeAt(Tree_ZkReplica& replica, const char* path) {
+  const auto lock = replica.Lock();
+  return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
+}
+
 }  // namespace
 
 TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
@@ -399,18 +413,10 @@ TEST(ZkReplica, AppliesARemovalOrAnInsertionToOneSlotAndKeepsTheOtherNodes) {
   ASSERT_TRUE(Tree_ZkStore(Options()).Push(tree_of({"a", "b", "c", "d"}), znode));
   std::vector<std::string> seen;
   Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
-    for (const Tree_ZkChange& change : changes) {
-      seen.push_back((change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
-                      : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
-                                                                     : "~ ") +
-                     change.path);
-    }
+    for (const Tree_ZkChange& change : changes) seen.push_back(ChangeLine(change));
   });
   ASSERT_TRUE(replica.Start());
-  const auto node_at = [&](const char* path) {
-    const auto lock = replica.Lock();
-    return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
-  };
+  const auto node_at = [&](const char* path) { return NodeAt(replica, path); };
   Tree_Node* const c = node_at("srv\\c");
   Tree_Node* const d = node_at("srv\\d");
 
@@ -650,18 +656,10 @@ TEST(ZkReplica, FollowsEditsOfATreeOfManyChunksChangingOnlyWhatDiffers) {
 
   std::vector<std::string> seen;
   Tree_ZkReplica replica(Options(), znode, [&](const std::vector<Tree_ZkChange>& changes) {
-    for (const Tree_ZkChange& change : changes) {
-      seen.push_back((change.kind == Tree_ZkChange::Kind::kAdded     ? "+ "
-                      : change.kind == Tree_ZkChange::Kind::kRemoved ? "- "
-                                                                     : "~ ") +
-                     change.path);
-    }
+    for (const Tree_ZkChange& change : changes) seen.push_back(ChangeLine(change));
   });
   ASSERT_TRUE(replica.Start());
-  const auto node_at = [&](const char* path) {
-    const auto lock = replica.Lock();
-    return replica.Tree()->GetRelativeNode(path, replica.Tree()).get();
-  };
+  const auto node_at = [&](const char* path) { return NodeAt(replica, path); };
   Tree_Node* const untouched = node_at("g2\\k20");
   ASSERT_NE(nullptr, untouched);
 
