@@ -25,19 +25,12 @@ if [ -z "$command" ] || [ -z "$dir" ]; then
   echo "usage: $0 start|stop|leader DIR, or $0 kill|revive N DIR" >&2
   exit 2
 fi
-jar=/usr/share/java/zookeeper.jar
-[ -f "$jar" ] || { echo "zk-ensemble: $jar missing (apt-get install zookeeper)" >&2; exit 1; }
+source "$(dirname "$0")/zk-common.sh"
+zk_require_jar zk-ensemble
 
 # The mode server $1 reports ("leader", "follower"), or nothing while it does not serve.
 mode() {
-  local reply
-  reply="$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$(cat "$dir/$1/port") && printf srvr >&3 && cat <&3" \
-    2>/dev/null || true)"
-  sed -n 's/^Mode: //p' <<<"$reply"
-}
-
-port_free() {
-  ! timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null
+  sed -n 's/^Mode: //p' <<<"$(zk_srvr "$(cat "$dir/$1/port")")"
 }
 
 # Three ports nothing listens on, distinct, for one member.
@@ -55,25 +48,14 @@ free_ports() {
 launch() {
   local n="$1"
   # setsid: the server leaves the group of whoever started it; it is stopped by its pid only.
-  setsid java -Xmx512m -Dzookeeper.jmx.log4j.disable=true -cp "$jar" \
+  setsid java -Xmx512m -Dzookeeper.jmx.log4j.disable=true -cp "$zk_jar" \
     org.apache.zookeeper.server.quorum.QuorumPeerMain "$dir/$n/zoo.cfg" \
     >>"$dir/$n/server.out" 2>&1 </dev/null &
   echo $! >"$dir/$n/pid"
 }
 
 stop_member() {
-  local n="$1" signal="${2:-TERM}" pid
-  [ -f "$dir/$n/pid" ] || return 0
-  pid="$(cat "$dir/$n/pid")"
-  if kill -0 "$pid" 2>/dev/null; then
-    kill "-$signal" "$pid"
-    for _ in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid"
-  fi
-  rm -f "$dir/$n/pid"
+  stop_by_pid_file "$dir/$1/pid" "${2:-TERM}"
 }
 
 # Waits up to 60 s until every member in "$@" serves as leader or follower.

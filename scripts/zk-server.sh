@@ -16,40 +16,16 @@ if [ -z "$command" ] || [ -z "$dir" ]; then
   echo "usage: $0 start|stop|restart DIR" >&2
   exit 2
 fi
-jar=/usr/share/java/zookeeper.jar
-[ -f "$jar" ] || { echo "zk-server: $jar missing (apt-get install zookeeper)" >&2; exit 1; }
+source "$(dirname "$0")/zk-common.sh"
+zk_require_jar zk-server
 
-# Whether a server on 127.0.0.1:$1 serves requests: `srvr` reports its mode only once the
-# data is loaded (`ruok` answers before that).
+# Whether a server on 127.0.0.1:$1 serves requests.
 answers() {
-  local reply
-  reply="$(timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 && printf srvr >&3 && cat <&3" \
-    2>/dev/null || true)"
-  [[ "$reply" == *"Mode: standalone"* ]]
-}
-
-# Whether nothing listens on 127.0.0.1:$1.
-port_free() {
-  ! timeout 1 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1" 2>/dev/null
+  [[ "$(zk_srvr "$1")" == *"Mode: standalone"* ]]
 }
 
 stop() {
-  [ -f "$dir/pid" ] || return 0
-  local pid
-  pid="$(cat "$dir/pid")"
-  if kill -0 "$pid" 2>/dev/null; then
-    kill "$pid"
-    for _ in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-    kill -0 "$pid" 2>/dev/null && kill -9 "$pid"
-    for _ in $(seq 50); do
-      kill -0 "$pid" 2>/dev/null || break
-      sleep 0.1
-    done
-  fi
-  rm -f "$dir/pid"
+  stop_by_pid_file "$dir/pid"
 }
 
 start() {
@@ -82,7 +58,7 @@ autopurge.purgeInterval=1
 CFG
     # setsid: the server leaves the process group of whoever started it, so it is stopped
     # only by its pid, through `stop`.
-    setsid java -Xmx2g -Dzookeeper.jmx.log4j.disable=true -cp "$jar" \
+    setsid java -Xmx2g -Dzookeeper.jmx.log4j.disable=true -cp "$zk_jar" \
       org.apache.zookeeper.server.ZooKeeperServerMain "$dir/zoo.cfg" \
       >>"$dir/server.out" 2>&1 </dev/null &
     local pid=$!
