@@ -12,6 +12,8 @@ namespace {
 
 constexpr char kHexDigits[] = "0123456789abcdef";
 
+constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+
 bool IsControl(unsigned char c) {
   return c < 0x20 || c == 0x7f;
 }
@@ -232,9 +234,9 @@ class TextReader {
     m_error = error;
     std::string_view line;
     while (NextLine(line)) {
-      if (m_line_number == 1 && line.substr(0, 3) == "\xef\xbb\xbf") {
-        line.remove_prefix(3);
-        m_line_offset += 3;
+      if (m_line_number == 1 && line.starts_with(kByteOrderMark)) {
+        line.remove_prefix(kByteOrderMark.size());
+        m_line_offset += kByteOrderMark.size();
       }
       if (!ReadLine(line)) return Tree_NodePtr();
     }
@@ -449,6 +451,12 @@ Tree_NodePtr Tree_Text::Read(std::istream& in, const Tree_TextReadOptions& optio
 }
 
 void Tree_Text::AppendName(std::string_view name, std::string& out) {
+  // A reader drops a byte order mark that opens the text, so a name that starts with one
+  // (as the top node's name does on the first line) has its first byte escaped.
+  if (name.starts_with(kByteOrderMark)) {
+    out += "\\xef";
+    name.remove_prefix(1);
+  }
   if (NeedsNoEscape(name)) {
     out += name;
     return;
