@@ -288,7 +288,7 @@ TEST(ZkStore, RefusesOversizeAndUnauthorisedWritesBeforeChangingAnything) {
   Tree_ZkStore bob(Options("bob:guess"));
   EXPECT_EQ(Tree_StatusCode::kTooLarge, oversize.Code());
   const std::string refused =
-      "writing the chunks of " + znode + " refused: the znode's ACL does not grant it";
+      "writing the chunks of " + znode + " refused: the ACL of " + znode + "/chunks does not grant it";
   for (const Tree_Status& status :
        {anonymous.Set(znode, "srv\\port", "1"), bob.Set(znode, "srv\\port", "1"),
         bob.Remove(znode, "srv"), anonymous.Push(SmallTree("1"), znode)}) {
@@ -301,6 +301,15 @@ TEST(ZkStore, RefusesOversizeAndUnauthorisedWritesBeforeChangingAnything) {
   ASSERT_TRUE(alice.Set(znode, "srv\\port", "81"));
   ASSERT_TRUE(anonymous.Pull(znode, pulled));
   EXPECT_EQ("81", pulled->GetValue("srv\\port", pulled).str());
+
+  // Missing parents are created open, so others may push beside alice's tree; creating a znode
+  // below hers is refused naming hers.
+  ASSERT_TRUE(alice.Push(SmallTree("1"), znode + "-parents/a/tree"));
+  EXPECT_TRUE(anonymous.Push(SmallTree("2"), znode + "-parents/a/other"));
+  const Tree_Status below = anonymous.Push(SmallTree("3"), znode + "/below");
+  EXPECT_EQ(Tree_StatusCode::kDenied, below.Code());
+  EXPECT_EQ("creating " + znode + "/below refused: the ACL of " + znode + " does not grant it",
+            below.Message());
 
   Tree_ZkOptions private_options = Options("alice:secret");
   private_options.world_readable = false;
