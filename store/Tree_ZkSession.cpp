@@ -199,10 +199,10 @@ Tree_Status StatusFor(int rc, const std::string& what, const std::string& refuse
   if (rc == ZBADVERSION || rc == ZNODEEXISTS) code = Tree_StatusCode::kConflict;
   if (rc == ZBADARGUMENTS) code = Tree_StatusCode::kInvalidInput;
   if (rc == ZNOAUTH) {
-    return Tree_Status(code, what + " refused: " +
-                                 (refused_by.empty() ? "the znode's ACL"
-                                                     : "the ACL of " + refused_by) +
-                                 " does not grant it");
+    return Tree_Status(code,
+                       what + " refused: " +
+                           (refused_by.empty() ? "the znode's ACL" : "the ACL of " + refused_by) +
+                           " does not grant it");
   }
   return Tree_Status(code, what + " failed: " + ZkError(rc));
 }
