@@ -46,7 +46,10 @@ using ChunkId = std::array<unsigned char, 32>;
 
 inline constexpr char kChunkMagic[4] = {'T', 'Z', 'C', 2};
 inline constexpr char kPointerMagic[4] = {'T', 'Z', 'P', 2};
-inline constexpr std::size_t kMaxRecentRoots = 4;
+// Roots replaced within the grace period that the pointer remembers: more pushes than this
+// within one grace period may collect chunks under a reader of an older root (which then
+// starts again from the pointer).
+inline constexpr std::size_t kMaxRecentRoots = 64;
 // The most nodes a chunk may declare below it. Chunks may be shared (equal subtrees have one
 // id), so a few chunks can declare an exponential count; the sums stay far from overflow and
 // a reader refuses a tree beyond Tree_ZkOptions::max_nodes before building any of it.

@@ -194,15 +194,9 @@ Tree_Status Commit(Session& session, const std::string& znode, EditView& view, b
     retry = IsConnectionError(failed);
     return StatusFor(failed, "writing the chunks of " + znode, ChunksPath(znode));
   }
-  Pointer next;
-  next.root = result.chunks.back().id;
-  next.node_count = result.node_count;
-  next.recent.push_back({view.pointer.root, NowMs()});
-  for (const Pointer::Recent& recent : view.pointer.recent) {
-    if (next.recent.size() < kMaxRecentRoots && recent.root != next.root)
-      next.recent.push_back(recent);
-  }
-  const std::string data = EncodePointer(next);
+  const std::string data =
+      EncodePointer(NextPointer(true, view.pointer, result.chunks.back().id, result.node_count,
+                                session.Options().gc_grace_ms));
   std::vector<zoo_op_t> ops(1);
   zoo_set_op_init(&ops[0], znode.c_str(), data.data(), static_cast<int>(data.size()),
                   view.stat.version, nullptr);

@@ -35,8 +35,8 @@ Tree_Status RemoveOn(Session& session, const std::string& znode, const std::stri
                      ChunkCache& cache, bool& retry);
 
 // Deletes the chunks of `znode` that neither the current root nor a root replaced less than
-// the grace period ago reaches, and that are older than the grace period. `known` holds chunks
-// already known to be reachable from the current root (a push's own). Counts what it deleted.
+// the grace period ago reaches, and that are older than the grace period. `cache` holds chunks
+// already read (a push's own among them) and keeps the reachable ones. Counts what it deleted.
 Tree_Status CollectOn(Session& session, const std::string& znode, ChunkCache& cache,
                       std::uint64_t& deleted);
 
@@ -46,5 +46,10 @@ Tree_Status CreatePointer(Session& session, const std::string& znode, bool& retr
 
 // The milliseconds since the epoch, as replaced roots are stamped.
 std::uint64_t NowMs();
+// The pointer that replaces `old` (when there was a tree) by `root`: the old root joins the
+// recent roots, which keep those replaced less than `grace_ms` ago, the newest
+// kMaxRecentRoots of them, so a reader of any of them keeps its chunks for the grace period.
+Pointer NextPointer(bool had_tree, const Pointer& old, const ChunkId& root,
+                    std::uint64_t node_count, int grace_ms);
 
 }  // namespace tree_zk

@@ -20,28 +20,28 @@ Tree_Status Conflict(const std::string& znode) {
                          "discarded");
 }
 
-// The pointer that replaces `old` (when there was a tree) by `root`.
-Pointer NextPointer(bool had_tree, const Pointer& old, const ChunkId& root,
-                    std::uint64_t node_count) {
-  Pointer next;
-  next.root = root;
-  next.node_count = node_count;
-  if (had_tree) {
-    next.recent.push_back({old.root, NowMs()});
-    for (const Pointer::Recent& recent : old.recent) {
-      if (next.recent.size() < kMaxRecentRoots && recent.root != root)
-        next.recent.push_back(recent);
-    }
-  }
-  return next;
-}
-
 }  // namespace
 
 std::uint64_t NowMs() {
   return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::system_clock::now().time_since_epoch())
                                         .count());
+}
+
+Pointer NextPointer(bool had_tree, const Pointer& old, const ChunkId& root,
+                    std::uint64_t node_count, int grace_ms) {
+  Pointer next;
+  next.root = root;
+  next.node_count = node_count;
+  if (!had_tree) return next;
+  const std::uint64_t now = NowMs();
+  const auto grace = static_cast<std::uint64_t>(std::max(grace_ms, 0));
+  next.recent.push_back({old.root, now});
+  for (const Pointer::Recent& recent : old.recent) {
+    if (next.recent.size() == kMaxRecentRoots) break;
+    if (recent.root != root && recent.replaced_ms + grace > now) next.recent.push_back(recent);
+  }
+  return next;
 }
 
 Tree_Status CreatePointer(Session& session, const std::string& znode, bool& retry) {
@@ -154,8 +154,8 @@ Tree_Status PushOn(Session& session, const Tree_NodePtr& tree, const std::string
   }
   if (options.before_switch) options.before_switch();
 
-  const std::string data =
-      EncodePointer(NextPointer(has_tree, pointer, root, state.chunks.node_count));
+  const std::string data = EncodePointer(
+      NextPointer(has_tree, pointer, root, state.chunks.node_count, session.Options().gc_grace_ms));
   std::vector<zoo_op_t> ops(reused.size() + 1);
   for (std::size_t i = 0; i < reused.size(); ++i) zoo_check_op_init(&ops[i], reused[i].c_str(), -1);
   zoo_set_op_init(&ops.back(), znode.c_str(), data.data(), static_cast<int>(data.size()),
