@@ -1,8 +1,10 @@
 // The ZooKeeper store against a local server: a push of a 100,000-node tree pipelined beside
-// the same push made of one synchronous create at a time, a pull of it, and the latency of a
-// Set until another replica has applied it (median and 99th percentile over 1,000 changes).
+// the same push made of one synchronous create at a time, a pull of it, a push and a pull of a
+// 1,000,000-node tree, the znodes and bytes a tree takes on the server (and after 100 pushes
+// of small changes), and the latency of a Set until one or 100 replicas have applied it.
 // Needs a server: scripts/zk-server.sh start DIR, then TREE_ZK_CONNECT=127.0.0.1:$(cat DIR/port).
 #include <benchmark/benchmark.h>
+#include <zookeeper/zookeeper.h>
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "store/Tree_ZkReplica.h"
+#include "store/Tree_ZkSession.h"
 #include "store/Tree_ZkStore.h"
 
 namespace {
@@ -36,20 +39,25 @@ bool HaveServer(benchmark::State& state) {
   return !Options().connect.empty();
 }
 
-// The top, 100 groups, 999 leaves in each but the first, which has 998.
-const Tree_NodePtr& BigTree() {
-  static const Tree_NodePtr tree = [] {
-    Tree_NodePtr top(new Tree_Node("top"));
-    for (int g = 0; g < kGroups; ++g) {
-      Tree_NodePtr group(new Tree_Node("group" + std::to_string(g)));
-      for (int l = g == 0 ? 1 : 0; l < kLeavesPerGroup; ++l) {
-        group->Add(Tree_NodePtr(new Tree_Node("key" + std::to_string(l),
-                                              new Tree_Value("value-" + std::to_string(l), 0))));
-      }
-      top->Add(group);
+// The top, `groups` groups, 999 leaves in each but the first, which has 998: 1,000 nodes a
+// group. Every value is different ("value-G-L"), so that no two chunks are equal and shared.
+Tree_NodePtr MakeTree(int groups) {
+  Tree_NodePtr top(new Tree_Node("top"));
+  for (int g = 0; g < groups; ++g) {
+    Tree_NodePtr group(new Tree_Node("group" + std::to_string(g)));
+    for (int l = g == 0 ? 1 : 0; l < kLeavesPerGroup; ++l) {
+      group->Add(Tree_NodePtr(new Tree_Node(
+          "key" + std::to_string(l),
+          new Tree_Value("value-" + std::to_string(g) + "-" + std::to_string(l), 0))));
     }
-    return top;
-  }();
+    top->Add(group);
+  }
+  return top;
+}
+
+// The 100,000-node tree.
+const Tree_NodePtr& BigTree() {
+  static const Tree_NodePtr tree = MakeTree(kGroups);
   return tree;
 }
 
@@ -91,6 +99,112 @@ void BM_Pull(benchmark::State& state) {
     if (!pulled || tree->GetNodeNum() != BigTree()->GetNodeNum()) {
       state.SkipWithError(pulled ? "wrong node count" : pulled.Message().c_str());
     }
+  }
+}
+
+// A push of 1,000,000 nodes to a new znode, then a pull of it.
+void BM_PushMillion(benchmark::State& state) {
+  if (!HaveServer(state)) return;
+  static const Tree_NodePtr tree = MakeTree(1000);
+  Tree_ZkStore store(Options());
+  for (auto _ : state) {
+    const Tree_Status pushed = store.Push(tree, FreshZnode("million"));
+    if (!pushed) state.SkipWithError(pushed.Message().c_str());
+  }
+  state.counters["nodes"] = tree->GetNodeNum();
+}
+
+void BM_PullMillion(benchmark::State& state) {
+  if (!HaveServer(state)) return;
+  static const Tree_NodePtr tree = MakeTree(1000);
+  Tree_ZkStore store(Options());
+  const std::string znode = FreshZnode("million-pull");
+  if (const Tree_Status pushed = store.Push(tree, znode); !pushed) {
+    state.SkipWithError(pushed.Message().c_str());
+    return;
+  }
+  for (auto _ : state) {
+    Tree_NodePtr pulled;
+    const Tree_Status status = store.Pull(znode, pulled);
+    if (!status || pulled->GetNodeNum() != tree->GetNodeNum()) {
+      state.SkipWithError(status ? "wrong node count" : status.Message().c_str());
+    }
+  }
+}
+
+// The znodes under Z (the pointer, Z/chunks and the chunks) and the bytes of their data.
+struct Footprint {
+  std::uint64_t znodes = 0;
+  std::uint64_t bytes = 0;
+};
+
+Footprint FootprintOf(tree_zk::Session& session, const std::string& znode) {
+  Footprint footprint;
+  std::vector<std::string> names;
+  if (session.Children(znode + "/chunks", names) != ZOK) return footprint;
+  names.push_back("");  // Z/chunks itself
+  for (const std::string& name : names) {
+    struct Stat stat {};
+    if (session.Exists(znode + "/chunks" + (name.empty() ? "" : "/" + name), false, stat) == ZOK) {
+      ++footprint.znodes;
+      footprint.bytes += static_cast<std::uint64_t>(stat.dataLength);
+    }
+  }
+  struct Stat stat {};
+  if (session.Exists(znode, false, stat) == ZOK) {
+    ++footprint.znodes;
+    footprint.bytes += static_cast<std::uint64_t>(stat.dataLength);
+  }
+  return footprint;
+}
+
+// The server's footprint of the 100,000-node tree: after its push, after 100 pushes that each
+// change one value (in a different group each time, the default 60 s grace period keeping
+// what they replaced), and after a collection once the grace period is over (one with no grace
+// period).
+void BM_ServerFootprint(benchmark::State& state) {
+  if (!HaveServer(state)) return;
+  for (auto _ : state) {
+    const std::string znode = FreshZnode("footprint");
+    Tree_NodePtr tree = MakeTree(kGroups);
+    Tree_ZkStore store(Options());
+    tree_zk::Session session(Options());
+    if (const Tree_Status opened = session.Open(); !opened) {
+      state.SkipWithError(opened.Message().c_str());
+      return;
+    }
+    if (const Tree_Status pushed = store.Push(tree, znode); !pushed) {
+      state.SkipWithError(pushed.Message().c_str());
+      return;
+    }
+    const Footprint first = FootprintOf(session, znode);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i) {
+      Tree_NodePtr leaf = tree->GetChildAt(i % kGroups)->GetChildAt(500);
+      delete leaf->SetTreeValue(new Tree_Value("changed-" + std::to_string(i), 0));
+      if (const Tree_Status pushed = store.Push(tree, znode); !pushed) {
+        state.SkipWithError(pushed.Message().c_str());
+        return;
+      }
+    }
+    const std::chrono::duration<double> pushes = std::chrono::steady_clock::now() - start;
+    const Footprint after = FootprintOf(session, znode);
+    Tree_ZkOptions no_grace = Options();
+    no_grace.gc_grace_ms = 0;
+    std::uint64_t deleted = 0;
+    if (const Tree_Status collected = Tree_ZkStore(no_grace).CollectGarbage(znode, &deleted);
+        !collected) {
+      state.SkipWithError(collected.Message().c_str());
+      return;
+    }
+    const Footprint collected = FootprintOf(session, znode);
+    state.counters["znodes"] = static_cast<double>(first.znodes);
+    state.counters["MB"] = static_cast<double>(first.bytes) / 1e6;
+    state.counters["znodes_after_100"] = static_cast<double>(after.znodes);
+    state.counters["MB_after_100"] = static_cast<double>(after.bytes) / 1e6;
+    state.counters["znodes_collected"] = static_cast<double>(collected.znodes);
+    state.counters["MB_collected"] = static_cast<double>(collected.bytes) / 1e6;
+    state.counters["s_per_small_push"] = pushes.count() / 100;
   }
 }
 
@@ -232,6 +346,9 @@ void BM_SetSeenByReplicas(benchmark::State& state) {
 BENCHMARK(BM_PushPipelined)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 BENCHMARK(BM_PushOneSyncCreateAtATime)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_Pull)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_PushMillion)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_PullMillion)->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
+BENCHMARK(BM_ServerFootprint)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
 BENCHMARK(BM_SetSeenByReplica)->Unit(benchmark::kMillisecond)->Iterations(1000)->UseManualTime();
 BENCHMARK(BM_SetSeenByReplicas)
     ->Arg(1)

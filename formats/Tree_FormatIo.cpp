@@ -241,9 +241,7 @@ Tree_NodePtr ReadInput(Tree_ByteInput& input, Tree_Format format, const Tree_Rea
   return Tree_ReadText(input, text, error);
 }
 
-// Writes into a string or a stream: the two overloads of each writer.
-template <class Out>
-bool WriteTo(const Tree_NodePtr& tree, Tree_Format format, Out& out,
+bool WriteTo(const Tree_NodePtr& tree, Tree_Format format, std::ostream& out,
              const Tree_WriteOptions& options, Tree_FormatError* error) {
   if (format == Tree_Format::kJson) {
     Tree_JsonWriteOptions json;
@@ -372,12 +370,6 @@ bool Tree_FormatIo::WriteFile(const Tree_NodePtr& tree, Tree_Format format, cons
       error);
 }
 
-Tree_NodePtr Tree_FormatIo::Parse(std::string_view bytes, Tree_Format format,
-                                  const Tree_ReadOptions& options, Tree_FormatError* error) {
-  Tree_ByteInput input(bytes);
-  return ReadInput(input, format, options, error);
-}
-
 Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree_Format> format,
                                      const Tree_ReadOptions& options, Tree_FormatError* error,
                                      Tree_Format* format_read) {
@@ -399,14 +391,4 @@ Tree_NodePtr Tree_FormatIo::ReadFile(const std::string& path, std::optional<Tree
   Tree_NodePtr tree = ReadInput(input, chosen, options, error);
   if (tree == nullptr && error != nullptr) error->source = path;
   return tree;
-}
-
-bool Tree_FormatIo::Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
-                              Tree_FormatError* error) {
-  return Serialize(tree, format, out, Tree_WriteOptions(), error);
-}
-
-bool Tree_FormatIo::Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
-                              const Tree_WriteOptions& options, Tree_FormatError* error) {
-  return WriteTo(tree, format, out, options, error);
 }

@@ -64,19 +64,10 @@ class Tree_FormatIo {
   static bool WriteFile(const Tree_NodePtr& tree, Tree_Format format, const std::string& path,
                         const Tree_WriteOptions& options, Tree_FormatError* error);
 
-  // The tree in `bytes`, in `format`; null with `error` filled (its source left as given).
-  static Tree_NodePtr Parse(std::string_view bytes, Tree_Format format,
-                            const Tree_ReadOptions& options, Tree_FormatError* error);
   // Reads and parses `path` ("-": standard input) in `format`, else the format its extension
   // names, else the one its first bytes suggest, a bounded chunk at a time. Null with `error`
   // (source set to `path`) on failure. `format_read`, when given, receives the format used.
   static Tree_NodePtr ReadFile(const std::string& path, std::optional<Tree_Format> format,
                                const Tree_ReadOptions& options, Tree_FormatError* error,
                                Tree_Format* format_read = nullptr);
-  // Appends the tree in `format` to `out` (JSON indented two spaces, plain). False for JSON
-  // that cannot hold a name or value and past the indentation limit (see Tree_Json::Write).
-  static bool Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
-                        Tree_FormatError* error);
-  static bool Serialize(const Tree_NodePtr& tree, Tree_Format format, std::string& out,
-                        const Tree_WriteOptions& options, Tree_FormatError* error);
 };

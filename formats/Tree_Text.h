@@ -21,7 +21,8 @@
 // Without a kind mark a branch is untyped; a leaf directly under an object or an array takes
 // the type of its value as above; any other leaf is untyped. Quotes mean a string only for a
 // leaf under an object or an array without a kind mark; elsewhere they are part of the value.
-// A UTF-8 byte order mark at the start is skipped.
+// A UTF-8 byte order mark at the start is skipped; a writer escapes the first byte (\xef) of
+// a name that begins with one.
 //
 // Names and values escape what the format uses itself: \\ \n \r \t \" \xHH (any byte), "\ "
 // (a space in a name, or at either end of a value), \= and \# in names. "name =" is an

@@ -192,7 +192,7 @@ Tree_Status Commit(Session& session, const std::string& znode, EditView& view, b
   if (failed == ZOK) failed = issued;
   if (failed != ZOK) {
     retry = IsConnectionError(failed);
-    return StatusFor(failed, "writing the chunks of " + znode);
+    return StatusFor(failed, "writing the chunks of " + znode, ChunksPath(znode));
   }
   Pointer next;
   next.root = result.chunks.back().id;

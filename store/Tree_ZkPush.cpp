@@ -60,6 +60,14 @@ Tree_Status CreatePointer(Session& session, const std::string& znode, bool& retr
       rc = session.Create(paths[i], "", i < parents ? &ZOO_OPEN_ACL_UNSAFE : session.TreeAcl());
       if (rc == ZNODEEXISTS) rc = ZOK;
     }
+    if (rc == ZNOAUTH) {
+      // Creating a child is the parent's ACL's to grant: name the znode that refused.
+      const std::size_t slash = paths[i].rfind('/');
+      const std::string parent = slash == 0 ? "/" : paths[i].substr(0, slash);
+      return Tree_Status(
+          Tree_StatusCode::kDenied,
+          "creating " + paths[i] + " refused: the ACL of " + parent + " does not grant it");
+    }
     if (rc != ZOK) {
       retry = IsConnectionError(rc);
       return StatusFor(rc, "creating " + paths[i]);
@@ -140,7 +148,7 @@ Tree_Status PushOn(Session& session, const Tree_NodePtr& tree, const std::string
   if (failed == ZOK) failed = issued;
   if (failed != ZOK) {
     retry = IsConnectionError(failed);
-    Tree_Status why = StatusFor(failed, "writing the chunks of " + znode);
+    Tree_Status why = StatusFor(failed, "writing the chunks of " + znode, ChunksPath(znode));
     return Tree_Status(why.Code(), why.Message() + " after " + std::to_string(written) +
                                        " chunks; the previous tree is unchanged");
   }

@@ -192,13 +192,18 @@ bool IsConnectionError(int rc) {
          rc == ZINVALIDSTATE || rc == ZCLOSING || rc == ZSESSIONMOVED;
 }
 
-Tree_Status StatusFor(int rc, const std::string& what) {
+Tree_Status StatusFor(int rc, const std::string& what, const std::string& refused_by) {
   Tree_StatusCode code = Tree_StatusCode::kUnavailable;
   if (rc == ZNOAUTH) code = Tree_StatusCode::kDenied;
   if (rc == ZNONODE) code = Tree_StatusCode::kNotFound;
   if (rc == ZBADVERSION || rc == ZNODEEXISTS) code = Tree_StatusCode::kConflict;
   if (rc == ZBADARGUMENTS) code = Tree_StatusCode::kInvalidInput;
-  if (rc == ZNOAUTH) return Tree_Status(code, what + " refused: the znode's ACL does not grant it");
+  if (rc == ZNOAUTH) {
+    return Tree_Status(code,
+                       what + " refused: " +
+                           (refused_by.empty() ? "the znode's ACL" : "the ACL of " + refused_by) +
+                           " does not grant it");
+  }
   return Tree_Status(code, what + " failed: " + ZkError(rc));
 }
 

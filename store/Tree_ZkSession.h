@@ -28,7 +28,8 @@ std::string ZkError(int rc);
 bool IsConnectionError(int rc);
 // A status for the client error `rc` met doing `what` ("reading /a"): kDenied for an ACL
 // refusal, kNotFound, kUnavailable for connection failures, kConflict for a version check.
-Tree_Status StatusFor(int rc, const std::string& what);
+// A refusal names `refused_by`, the znode whose ACL refused, when given.
+Tree_Status StatusFor(int rc, const std::string& what, const std::string& refused_by = "");
 
 // A session. Open() waits for the server up to the options' timeout. Every request made
 // through it is counted (RequestCount), for tests and benchmarks.

@@ -1,12 +1,15 @@
 // The store against a three-server ensemble on loopback: ctest starts it with
 // scripts/zk-ensemble.sh (the zk_ensemble fixture) and passes its directory in
 // TREE_ZK_ENSEMBLE_DIR. The tests kill and revive members, so they run one at a time.
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -63,9 +66,10 @@ bool Eventually(const std::function<bool()>& done) {
   return done();
 }
 
-Tree_NodePtr Config(int version) {
+// `groups` groups of 50 leaves, each the version.
+Tree_NodePtr Config(int version, int groups = 20) {
   Tree_NodePtr root = MakeBranch("cfg");
-  for (int g = 0; g < 20; ++g) {
+  for (int g = 0; g < groups; ++g) {
     Tree_NodePtr group = AddBranch(root, "g" + std::to_string(g));
     for (int k = 0; k < 50; ++k) AddLeaf(group, "k" + std::to_string(k), std::to_string(version));
   }
@@ -74,9 +78,9 @@ Tree_NodePtr Config(int version) {
 
 }  // namespace
 
-// The leader killed during a push (after the chunks, before the switch) and during a watch:
-// the push rides out the election and lands complete, the replica follows every change and
-// ends equal to the ensemble's tree.
+// The leader killed during a push (while its chunks are written) and during a watch: the
+// push retries on the client's new connection and lands complete, the replica follows every
+// change and ends equal to the ensemble's tree.
 TEST(ZkEnsemble, LeaderKilledDuringAPushAndAWatchLosesNothing) {
   ASSERT_FALSE(Dir().empty()) << "no ensemble directory in TREE_ZK_ENSEMBLE_DIR";
   const std::string znode = "/tree-tests/ensemble";
@@ -85,19 +89,44 @@ TEST(ZkEnsemble, LeaderKilledDuringAPushAndAWatchLosesNothing) {
   Tree_ZkReplica replica(Options(), znode);
   ASSERT_TRUE(replica.Start());
 
-  std::string killed;
+  // One chunk at a time, in small chunks: hundreds of requests, one in flight when the leader
+  // dies, which the lost connection fails.
   Tree_ZkOptions killing = Options();
-  killing.before_switch = [&] {
-    if (!killed.empty()) return;  // only the first attempt
+  killing.pipeline_depth = 1;
+  killing.chunk_bytes = 256;
+  Tree_ZkStore pusher(killing);
+  std::atomic<bool> done{false};
+  std::string killed;
+  std::thread killer([&] {
+    const std::uint64_t start = pusher.RequestCount();
+    while (!done && pusher.RequestCount() < start + 20) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     killed = Ensemble("leader");
     Ensemble("kill " + killed);
-  };
-  const Tree_Status pushed = Tree_ZkStore(killing).Push(Config(2), znode);
+  });
+  // New on every run against the same ensemble, so that every chunk is written.
+  const int version = 2 + static_cast<int>(std::chrono::system_clock::now().time_since_epoch() /
+                                           std::chrono::milliseconds(1) % 1000000000);
+  Tree_Status pushed;
+  std::vector<std::string> retries;
+  {
+    LogCapture log(4);
+    pushed = pusher.Push(Config(version, 100), znode);
+    done = true;
+    killer.join();
+    retries = log.Texts(4);
+  }
   ASSERT_FALSE(killed.empty());
   EXPECT_TRUE(pushed) << pushed.Message();
+  EXPECT_NE(retries.end(),
+            std::find_if(retries.begin(), retries.end(), [](const std::string& text) {
+              return text.find("connection loss") != std::string::npos &&
+                     text.find("trying again") != std::string::npos;
+            }));
   Tree_NodePtr pulled;
   ASSERT_TRUE(store.Pull(znode, pulled));
-  EXPECT_EQ(Dump(Config(2)), Dump(pulled));
+  EXPECT_EQ(Dump(Config(version, 100)), Dump(pulled));
 
   Ensemble("revive " + killed);
   const std::string second = Ensemble("leader");

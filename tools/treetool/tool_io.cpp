@@ -25,6 +25,15 @@ long long NowMs() {
 
 constexpr std::size_t kProgressBytes = 4u << 20;
 
+// Standard input can be read once: a second "-" among a command's inputs (merge - -, or a
+// tree and --value-file both from "-") is a usage error rather than an empty second input.
+void TakeStandardInput(const std::string& file) {
+  static bool taken = false;
+  if (file != "-") return;
+  if (taken) throw ToolFailure(kExitUsage, "standard input (\"-\") can be only one of the inputs");
+  taken = true;
+}
+
 }  // namespace
 
 ToolOptions& Options() {
@@ -35,6 +44,7 @@ ToolOptions& Options() {
 std::string ValueArgument(const std::string& value, const std::string& value_file) {
   if (value_file.empty()) return value;
   if (!value.empty()) throw ToolFailure(kExitUsage, "give VALUE or --value-file, not both");
+  TakeStandardInput(value_file);
   std::string bytes;
   Tree_FormatError error;
   if (!Tree_FormatIo::ReadBytes(value_file, bytes, &error)) {
@@ -44,6 +54,7 @@ std::string ValueArgument(const std::string& value, const std::string& value_fil
 }
 
 Tree_NodePtr LoadTree(const std::string& file) {
+  TakeStandardInput(file);
   struct stat info {};
   const bool sized =
       file == "-" ? ::fstat(STDIN_FILENO, &info) == 0 : ::stat(file.c_str(), &info) == 0;
