@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 
+#include "Tree/Tree_NodeAllocator.h"
 #include "formats/Tree_Diff.h"
 #include "formats/Tree_Json.h"
 #include "formats/Tree_Text.h"
@@ -78,10 +79,12 @@ struct NullSax : nlohmann::json_sax<nlohmann::json> {
   }
 };
 
-// Bytes of heap in use, allocated blocks and mapped ones alike.
+// Bytes of heap in use, allocated blocks and mapped ones alike: glibc's, and the blocks of
+// the library's node heap (mimalloc, which mallinfo2 does not see) that this thread made.
 double HeapMegabytes() {
   const struct mallinfo2 info = mallinfo2();
-  return static_cast<double>(info.uordblks + info.hblkhd) / 1e6;
+  return static_cast<double>(info.uordblks + info.hblkhd + Tree_NodeAllocator::ThreadLive().bytes) /
+         1e6;
 }
 
 void Row(const char* what, double seconds, std::size_t bytes) {

@@ -278,9 +278,11 @@ J JsonFanOut() {
     std::vector<J*> next;
     for (J* node : level) {
       for (const char* name : kFanNames) {
-        J& child = node->emplace(name, depth == kLevels ? J(kValue) : J::object()).first.value();
-        next.push_back(&child);
+        node->emplace(name, depth == kLevels ? J(kValue) : J::object());
       }
+      // Only now: ordered_json keeps members in a vector, so a reference taken before the
+      // next emplace may dangle.
+      for (auto& child : node->items()) next.push_back(&child.value());
     }
     level = std::move(next);
   }

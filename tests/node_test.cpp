@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 
+#include <unistd.h>
+
+#include "Tree/Tree_NodeAllocator.h"
 #include "tests/test_support.h"
 
 TEST(Node, KeyNameIsStrippedOfBlanksOnlyOrReplacedWhenEmpty) {
@@ -53,4 +57,32 @@ Tree_NodePtr g_tree_kept_until_exit = BuildTreeKeptUntilExit();
 TEST(Node, TreeHeldByAStaticHandleIsDestroyedAtExit) {
   EXPECT_EQ(3, g_tree_kept_until_exit->GetNodeNum());
   BuildTreeKeptUntilExit();  // a destruction on this thread before the one at exit
+}
+
+// The node heap hands a destroyed tree's pages back to the system when the destruction ends,
+// not some time later: measured in resident pages, so only with the node heap in use.
+TEST(Node, DestroyingALargeTreeGivesItsPagesBack) {
+  if (!Tree_NodeAllocator::UsesNodeHeap()) GTEST_SKIP() << "blocks come from the global heap";
+  const auto resident = [] {
+    std::ifstream statm("/proc/self/statm");
+    long pages = 0, resident_pages = 0;
+    statm >> pages >> resident_pages;
+    return static_cast<double>(resident_pages) * static_cast<double>(sysconf(_SC_PAGESIZE));
+  };
+  const double before = resident();
+  double grown = 0;
+  {
+    Tree_NodePtr root(new Tree_Node("root"));
+    for (int b = 0; b < 300; ++b) {
+      Tree_NodePtr branch(new Tree_Node("b" + std::to_string(b)));
+      root->Add(branch);
+      for (int l = 0; l < 1000; ++l) {
+        branch->Add(Tree_NodePtr(new Tree_Node("l" + std::to_string(l), new Tree_Value("v", 0))));
+      }
+    }
+    grown = resident() - before;
+  }
+  const double kept = resident() - before;
+  EXPECT_GT(grown, 30e6);  // 300,301 nodes of well over 100 bytes each
+  EXPECT_LT(kept, grown / 10) << "grown " << grown << " bytes, kept " << kept;
 }
