@@ -24,6 +24,7 @@ struct NodeHeap {
   decltype(&mi_heap_visit_blocks) visit = nullptr;
   decltype(&mi_option_get) option_get = nullptr;
   decltype(&mi_option_set) option_set = nullptr;
+  long decommit_delay = 0;  // mimalloc's own, restored after each eager collection
 
   NodeHeap() noexcept {
     // Never closed: blocks may be freed until the process ends.
@@ -40,6 +41,8 @@ struct NodeHeap {
         visit == nullptr || option_get == nullptr || option_set == nullptr) {
       allocate = nullptr;
       free = nullptr;
+    } else {
+      decommit_delay = option_get(mi_option_decommit_delay);
     }
   }
 };
@@ -120,10 +123,10 @@ void Tree_NodeAllocator::ReturnFreedMemory(bool force) noexcept {
   // mimalloc gives the pages of a freed span back only once they have been free for its
   // decommit delay (25 ms by default), and a collection, even a forced one, leaves younger
   // spans resident: a destroyed tree kept about 33 MB that way. The delay is lifted for this
-  // one collection only, so that ordinary churn keeps its pages warm.
-  const long delay = heap.option_get(mi_option_decommit_delay);
+  // one collection only, so that ordinary churn keeps its pages warm; it is restored to the
+  // value read at start, so collections on several threads at once cannot leave it at 0.
   heap.option_set(mi_option_decommit_delay, 0);
   heap.collect(true);
-  heap.option_set(mi_option_decommit_delay, delay);
+  heap.option_set(mi_option_decommit_delay, heap.decommit_delay);
 #endif
 }
