@@ -60,17 +60,11 @@ Tree_Status CreatePointer(Session& session, const std::string& znode, bool& retr
       rc = session.Create(paths[i], "", i < parents ? &ZOO_OPEN_ACL_UNSAFE : session.TreeAcl());
       if (rc == ZNODEEXISTS) rc = ZOK;
     }
-    if (rc == ZNOAUTH) {
-      // Creating a child is the parent's ACL's to grant: name the znode that refused.
-      const std::size_t slash = paths[i].rfind('/');
-      const std::string parent = slash == 0 ? "/" : paths[i].substr(0, slash);
-      return Tree_Status(
-          Tree_StatusCode::kDenied,
-          "creating " + paths[i] + " refused: the ACL of " + parent + " does not grant it");
-    }
     if (rc != ZOK) {
       retry = IsConnectionError(rc);
-      return StatusFor(rc, "creating " + paths[i]);
+      // Creating a child is the parent's ACL's to grant: a refusal names the parent.
+      const std::size_t slash = paths[i].rfind('/');
+      return StatusFor(rc, "creating " + paths[i], slash == 0 ? "/" : paths[i].substr(0, slash));
     }
   }
   return Tree_Status::Ok();
