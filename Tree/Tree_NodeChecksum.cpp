@@ -41,6 +41,75 @@ std::string_view UpToNul(const RWCString& text) {
   return bytes.substr(0, bytes.find('\0'));
 }
 
+// The up to eight bytes at `bytes` (`length` <= 8) as one number, the first byte lowest and
+// zeros above `length`. Reads nothing outside the range: from four bytes on, two overlapping
+// four-byte loads; below, the first, middle and last byte.
+inline std::uint64_t LoadShort(const char* bytes, std::size_t length) {
+  if (length >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, bytes, 4);
+    std::memcpy(&tail, bytes + length - 4, 4);
+    return head | static_cast<std::uint64_t>(tail) << (8 * (length - 4));
+  }
+  if (length == 0) return 0;
+  const auto byte = [&](std::size_t i) {
+    return static_cast<std::uint64_t>(static_cast<unsigned char>(bytes[i])) << (8 * i);
+  };
+  return byte(0) | byte(length / 2) | byte(length - 1);
+}
+
+// Whether any of the low `length` bytes of `word` (1 <= length <= 8) is NUL. The bytes above
+// `length` are set first, so only the loaded ones count; the test has no false positives.
+inline bool HasNul(std::uint64_t word, std::size_t length) {
+  if (length < 8) word |= ~std::uint64_t{0} << (8 * length);
+  return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
+}
+
+// The up to sixteen bytes at `bytes` (`length` <= 16) as one number, the first byte lowest and
+// zeros above `length`, into `out`; nothing outside the range is read. False when they hold
+// a NUL byte.
+inline bool LoadUpTo16(const char* bytes, std::size_t length, unsigned __int128& out) {
+  std::uint64_t low;
+  std::uint64_t high = 0;
+  if (length > 8) {
+    std::memcpy(&low, bytes, 8);
+    high = LoadShort(bytes + 8, length - 8);
+    if (HasNul(low, 8) || HasNul(high, length - 8)) return false;
+  } else {
+    low = LoadShort(bytes, length);
+    if (length != 0 && HasNul(low, length)) return false;
+  }
+  out = static_cast<unsigned __int128>(high) << 64 | low;
+  return true;
+}
+
+// The register after " name value" from `crc`, when those bytes are at most sixteen and hold
+// no NUL byte: the bytes are joined in registers and fed in one or two table steps, with no
+// store and reload between them. False, and `crc` untouched, otherwise.
+inline bool FeedShortTail(std::uint32_t& crc, std::string_view name, std::string_view value) {
+  const std::size_t length = name.size() + value.size() + 2;
+  if (length > 16) return false;
+  unsigned __int128 name_bytes;
+  unsigned __int128 value_bytes;
+  if (!LoadUpTo16(name.data(), name.size(), name_bytes) ||
+      !LoadUpTo16(value.data(), value.size(), value_bytes))
+    return false;
+  // At most sixteen bytes in all, so no shift below reaches 128 bits.
+  unsigned __int128 tail =
+      ' ' | name_bytes << 8 | static_cast<unsigned __int128>(' ') << (8 * (name.size() + 1));
+  if (!value.empty()) tail |= value_bytes << (8 * (name.size() + 2));
+  const auto low = static_cast<std::uint64_t>(tail);
+  const auto high = static_cast<std::uint64_t>(tail >> 64);
+  if (length < 8) {
+    crc = Qor_CRC::PartialStep(crc, low, static_cast<unsigned>(length));
+  } else {
+    crc = Qor_CRC::EightStep(crc, low);
+    if (length > 8) crc = Qor_CRC::PartialStep(crc, high, static_cast<unsigned>(length - 8));
+  }
+  return true;
+}
+
 }  // namespace
 
 unsigned long Tree_Node::GetChecksum(const char* pattern, bool cached_only) {
@@ -82,12 +151,23 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   std::string long_tail;  // the tail of a node whose name and value do not fit `short_tail`
 
   // Feeds " name value" and stores the result: name and value end at their first NUL byte,
-  // if they hold one. Fed in one piece, the few bytes of a leaf go through eight-byte steps.
+  // if they hold one. A short tail without NUL bytes is fed from registers; any other is
+  // assembled in one piece first.
   const auto finish = [&](Tree_Node* node, Qor_CRC& crc) {
-    const std::string_view name = UpToNul(node->m_key_name);
+    const std::string_view name = node->m_key_name.view();
     const std::string_view value =
+        node->m_tree_value != nullptr ? node->m_tree_value->Value().view() : std::string_view();
+    std::uint32_t crc_register = crc.m_register;
+    if (FeedShortTail(crc_register, name, value)) {
+      crc.m_register = crc_register;
+      node->m_checksum = static_cast<unsigned int>(crc.Finish());
+      node->m_checksum_valid = true;
+      return;
+    }
+    const std::string_view name_part = UpToNul(node->m_key_name);
+    const std::string_view value_part =
         node->m_tree_value != nullptr ? UpToNul(node->m_tree_value->Value()) : std::string_view("");
-    const std::size_t length = name.size() + value.size() + 2;
+    const std::size_t length = name_part.size() + value_part.size() + 2;
     char short_tail[128];
     char* tail = short_tail;
     if (length > sizeof short_tail) {
@@ -95,9 +175,9 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
       tail = long_tail.data();
     }
     tail[0] = ' ';
-    std::memcpy(tail + 1, name.data(), name.size());
-    tail[name.size() + 1] = ' ';
-    std::memcpy(tail + name.size() + 2, value.data(), value.size());
+    std::memcpy(tail + 1, name_part.data(), name_part.size());
+    tail[name_part.size() + 1] = ' ';
+    std::memcpy(tail + name_part.size() + 2, value_part.data(), value_part.size());
     crc.AddBytes(tail, length);
     node->m_checksum = static_cast<unsigned int>(crc.Finish());
     node->m_checksum_valid = true;
@@ -107,8 +187,8 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   // stands or the pattern leaves it out (checksum 0, which its parent folds as nothing).
   const auto open = [&](Tree_Node* node, const char* node_pattern) {
     if (node->m_checksum_valid) return;
-    const char* rest = nullptr;
-    if (IsPathHit(node_pattern, node->m_key_name.data(), rest)) {
+    const char* rest = nullptr;  // a null pattern leaves nothing out, here or below
+    if (node_pattern != nullptr && IsPathHit(node_pattern, node->m_key_name.data(), rest)) {
       node->m_checksum = 0;
       node->m_checksum_valid = true;
       return;
@@ -120,7 +200,16 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
       return;
     }
     const std::size_t first = children.size();
-    for (int i = 0; i < child_count; ++i) children.push_back(node->ChildHandle(i).get());
+    // Reading a child's address reads its stored handle, which lives in the child: each is
+    // fetched kAhead children early, so the misses overlap instead of following each other.
+    constexpr int kAhead = 48;
+    for (int i = 0; i < child_count && i < kAhead; ++i) __builtin_prefetch(&node->ChildHandle(i));
+    for (int i = 0; i < child_count; ++i) {
+      if (i + kAhead < child_count) __builtin_prefetch(&node->ChildHandle(i + kAhead));
+      Tree_Node* const child = node->ChildHandle(i).get();
+      __builtin_prefetch(child);  // its name and value pointer, which the visit reads first
+      children.push_back(child);
+    }
     if (ignore_order) {
       // Siblings share their parent's path, so path order is the byte order of key names;
       // the stable sort keeps equal names in index order.
@@ -135,17 +224,29 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
   open(this, pattern);
   while (!frames.empty()) {
     Frame& frame = frames.back();
-    if (frame.next_child < children.size()) {
+    const std::size_t end = children.size();
+    bool opened = false;
+    while (frame.next_child < end) {
+      // The value of the child kValueAhead places on is fetched while this one is visited;
+      // its node was fetched when the frame opened.
+      constexpr std::size_t kValueAhead = 8;
+      if (frame.next_child + kValueAhead < end) {
+        if (const Tree_Value* value = children[frame.next_child + kValueAhead]->m_tree_value.get())
+          __builtin_prefetch(value);
+      }
       Tree_Node* const child = children[frame.next_child];
       if (!child->m_checksum_valid) {
         const std::size_t depth = frames.size();
         open(child, frame.children_pattern);
-        if (frames.size() != depth) continue;  // folded once the child's frame closes
+        if (frames.size() != depth) {  // folded once the child's frame closes
+          opened = true;
+          break;
+        }
       }
       FoldChecksum(frame.crc, child->m_checksum);
       ++frame.next_child;
-      continue;
     }
+    if (opened) continue;
     finish(frame.node, frame.crc);
     children.resize(frame.first_child);
     frames.pop_back();
