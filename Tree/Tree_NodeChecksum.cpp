@@ -66,6 +66,18 @@ inline bool HasNul(std::uint64_t word, std::size_t length) {
   return ((word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull) != 0;
 }
 
+// The first eight bytes of `name` (padded with zeros) as a big-endian number: names whose
+// numbers differ are in the order of their numbers, in byte order, a proper prefix first.
+inline std::uint64_t NamePrefix(std::string_view name) {
+  std::uint64_t word;
+  if (name.size() >= 8) {
+    std::memcpy(&word, name.data(), 8);
+  } else {
+    word = LoadShort(name.data(), name.size());
+  }
+  return std::endian::native == std::endian::little ? __builtin_bswap64(word) : word;
+}
+
 // The up to sixteen bytes at `bytes` (`length` <= 16) as one number, the first byte lowest and
 // zeros above `length`, into `out`; nothing outside the range is read. False when they hold
 // a NUL byte.
@@ -136,18 +148,25 @@ void Tree_Node::CalculateChecksumIgnoreOrder(const char* pattern) {
 }
 
 void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
-  // One frame per node being computed. Its children, in visiting order, sit in `children`
-  // from `first_child` to the end of the vector while the frame is on top; frames nest, so
-  // the children of the open frames form a stack as well.
+  // One frame per node being computed. In index order its children are read from its own
+  // children vector as the frame reaches them. Sorted, they sit in `children` from
+  // `first_child` on while the frame is on top; frames nest, so the children of the open
+  // frames form a stack as well.
   struct Frame {
     Tree_Node* node;
     const char* children_pattern;  // what the pattern asks of the children, or null
     Qor_CRC crc;
+    int child_count;  // taken once, when the frame opens
+    int next_child;
     std::size_t first_child;
-    std::size_t next_child;
   };
   std::vector<Frame> frames;
   std::vector<Tree_Node*> children;
+  struct SortEntry {
+    std::uint64_t prefix;
+    Tree_Node* node;
+  };
+  std::vector<SortEntry> sorting;  // the children of the frame being opened, while sorted
   std::string long_tail;  // the tail of a node whose name and value do not fit `short_tail`
 
   // Feeds " name value" and stores the result: name and value end at their first NUL byte,
@@ -200,41 +219,53 @@ void Tree_Node::CalculateChecksumWalk(const char* pattern, bool ignore_order) {
       return;
     }
     const std::size_t first = children.size();
-    // Reading a child's address reads its stored handle, which lives in the child: each is
-    // fetched kAhead children early, so the misses overlap instead of following each other.
-    constexpr int kAhead = 48;
-    for (int i = 0; i < child_count && i < kAhead; ++i) __builtin_prefetch(&node->ChildHandle(i));
-    for (int i = 0; i < child_count; ++i) {
-      if (i + kAhead < child_count) __builtin_prefetch(&node->ChildHandle(i + kAhead));
-      Tree_Node* const child = node->ChildHandle(i).get();
-      __builtin_prefetch(child);  // its name and value pointer, which the visit reads first
-      children.push_back(child);
-    }
     if (ignore_order) {
       // Siblings share their parent's path, so path order is the byte order of key names;
-      // the stable sort keeps equal names in index order.
-      std::stable_sort(children.begin() + static_cast<std::ptrdiff_t>(first), children.end(),
-                       [](const Tree_Node* a, const Tree_Node* b) {
-                         return a->m_key_name.compareTo(b->m_key_name) < 0;
-                       });
+      // the stable sort keeps equal names in index order. Each name's first eight bytes,
+      // as a big-endian number padded with zeros, order names as their bytes do unless two
+      // are equal, so the whole names are compared only then.
+      sorting.clear();
+      for (int i = 0; i < child_count; ++i) {
+        Tree_Node* const child = node->ChildHandle(i).get();
+        sorting.push_back(SortEntry{NamePrefix(child->m_key_name.view()), child});
+      }
+      std::stable_sort(sorting.begin(), sorting.end(), [](const SortEntry& a, const SortEntry& b) {
+        if (a.prefix != b.prefix) return a.prefix < b.prefix;
+        return a.node->m_key_name.compareTo(b.node->m_key_name) < 0;
+      });
+      for (const SortEntry& entry : sorting) children.push_back(entry.node);
     }
-    frames.push_back(Frame{node, rest, Qor_CRC(), first, first});
+    frames.push_back(Frame{node, rest, Qor_CRC(), child_count, 0, first});
+  };
+
+  // The child of `frame` at `index` in visiting order.
+  const auto child_at = [&](const Frame& frame, int index) {
+    return ignore_order ? children[frame.first_child + static_cast<std::size_t>(index)]
+                        : frame.node->ChildHandle(index).get();
   };
 
   open(this, pattern);
   while (!frames.empty()) {
     Frame& frame = frames.back();
-    const std::size_t end = children.size();
+    const int count = frame.child_count;
     bool opened = false;
-    while (frame.next_child < end) {
-      // The value of the child kValueAhead places on is fetched while this one is visited;
-      // its node was fetched when the frame opened.
-      constexpr std::size_t kValueAhead = 8;
-      if (frame.next_child + kValueAhead < end) {
-        if (const Tree_Value* value = children[frame.next_child + kValueAhead]->m_tree_value.get())
+    while (frame.next_child < count) {
+      // The walk waits on memory, not on the CRC: what the children to come will read is
+      // fetched in three stages, so that each fetch finds the one it depends on done. Their
+      // stored handles (which give their addresses) far ahead, their names and value
+      // pointers nearer, their values nearest.
+      const int index = frame.next_child;
+      constexpr int kHandleAhead = 24;
+      constexpr int kNodeAhead = 12;
+      constexpr int kValueAhead = 6;
+      if (!ignore_order && index + kHandleAhead < count)
+        __builtin_prefetch(&frame.node->ChildHandle(index + kHandleAhead));
+      if (index + kNodeAhead < count) __builtin_prefetch(child_at(frame, index + kNodeAhead));
+      if (index + kValueAhead < count) {
+        if (const Tree_Value* value = child_at(frame, index + kValueAhead)->m_tree_value.get())
           __builtin_prefetch(value);
       }
-      Tree_Node* const child = children[frame.next_child];
+      Tree_Node* const child = child_at(frame, index);
       if (!child->m_checksum_valid) {
         const std::size_t depth = frames.size();
         open(child, frame.children_pattern);
