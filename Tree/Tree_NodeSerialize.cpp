@@ -17,7 +17,9 @@ namespace {
 
 // Appends a fresh default record to `vec`, which owns it from then on, and returns it.
 Tree_IdNodeInfo* AppendRecord(Tree_IdNodeVec* vec) {
-  auto record = std::make_unique<Tree_IdNodeInfo>();
+  // Default-initialised: make_unique's value-initialisation would zero the whole record before
+  // its constructor sets every field anyway.
+  std::unique_ptr<Tree_IdNodeInfo> record(new Tree_IdNodeInfo);
   vec->insert(record.get());
   return record.release();
 }
