@@ -62,9 +62,10 @@ class Qor_CRC {
   }
   // The register after the first `count` bytes of `bytes` (first byte lowest; 1 <= count <= 8)
   // from `crc`: one step of eight independent lookups and no branch, where the byte steps
-  // would make a chain of `count` dependent ones. The step is linear, so the register's low
-  // `count` bytes can be folded into the input and fed from a zero register, which leading
-  // zero bytes leave at zero; register bytes not yet consumed shift through unchanged.
+  // would make a chain of `count` dependent ones. The step is linear, so the register bytes
+  // that the input meets (its low `count` bytes, at most four) can be folded into the input
+  // and fed from a zero register, which leading zero bytes leave at zero; register bytes the
+  // input does not reach (fewer than four bytes) shift through unchanged.
   static std::uint32_t PartialStep(std::uint32_t crc, std::uint64_t bytes, unsigned count) {
     const unsigned shift = 64 - 8 * count;
     const std::uint64_t input = (bytes ^ crc) << shift;  // the bytes past `count` drop out
