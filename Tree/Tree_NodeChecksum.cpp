@@ -96,28 +96,36 @@ inline bool LoadUpTo16(const char* bytes, std::size_t length, unsigned __int128&
   return true;
 }
 
-// The register after " name value" from `crc`, when those bytes are at most sixteen and hold
-// no NUL byte: the bytes are joined in registers and fed in one or two table steps, with no
-// store and reload between them. False, and `crc` untouched, otherwise.
+// The register after the `length` bytes of `bytes` (1 <= length <= 16, first byte lowest)
+// from `crc`: one or two table steps.
+inline std::uint32_t FeedUpTo16(std::uint32_t crc, unsigned __int128 bytes, std::size_t length) {
+  const auto low = static_cast<std::uint64_t>(bytes);
+  if (length < 8) return Qor_CRC::PartialStep(crc, low, static_cast<unsigned>(length));
+  crc = Qor_CRC::EightStep(crc, low);
+  if (length == 8) return crc;
+  return Qor_CRC::PartialStep(crc, static_cast<std::uint64_t>(bytes >> 64),
+                              static_cast<unsigned>(length - 8));
+}
+
+// The register after " name value" from `crc`, when name and value hold no NUL byte and each
+// is at most fifteen bytes: the bytes are joined in registers, with no store and reload
+// between them, and fed in one piece when they are at most sixteen, else " name" and
+// " value" apart. False, and `crc` untouched, otherwise.
 inline bool FeedShortTail(std::uint32_t& crc, std::string_view name, std::string_view value) {
-  const std::size_t length = name.size() + value.size() + 2;
-  if (length > 16) return false;
+  if (name.size() > 15 || value.size() > 15) return false;
   unsigned __int128 name_bytes;
   unsigned __int128 value_bytes;
   if (!LoadUpTo16(name.data(), name.size(), name_bytes) ||
       !LoadUpTo16(value.data(), value.size(), value_bytes))
     return false;
-  // At most sixteen bytes in all, so no shift below reaches 128 bits.
-  unsigned __int128 tail =
-      ' ' | name_bytes << 8 | static_cast<unsigned __int128>(' ') << (8 * (name.size() + 1));
-  if (!value.empty()) tail |= value_bytes << (8 * (name.size() + 2));
-  const auto low = static_cast<std::uint64_t>(tail);
-  const auto high = static_cast<std::uint64_t>(tail >> 64);
-  if (length < 8) {
-    crc = Qor_CRC::PartialStep(crc, low, static_cast<unsigned>(length));
+  // No shift below reaches 128 bits: each piece is at most sixteen bytes.
+  const unsigned __int128 blank_name = ' ' | name_bytes << 8;
+  const unsigned __int128 blank_value = ' ' | value_bytes << 8;
+  const std::size_t length = name.size() + value.size() + 2;
+  if (length <= 16) {
+    crc = FeedUpTo16(crc, blank_name | blank_value << (8 * (name.size() + 1)), length);
   } else {
-    crc = Qor_CRC::EightStep(crc, low);
-    if (length > 8) crc = Qor_CRC::PartialStep(crc, high, static_cast<unsigned>(length - 8));
+    crc = FeedUpTo16(FeedUpTo16(crc, blank_name, name.size() + 1), blank_value, value.size() + 1);
   }
   return true;
 }
