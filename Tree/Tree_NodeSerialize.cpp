@@ -1,6 +1,7 @@
 // Id vectors, whole and partial, and the big-endian byte block written from them. The walks
 // keep their own stacks: pre-order, children in index order, ids handed out as records are
 // appended, so a record's id is its index.
+#include <bit>
 #include <climits>
 #include <cstdint>
 #include <cstring>
@@ -16,7 +17,9 @@ namespace {
 
 // Appends a fresh default record to `vec`, which owns it from then on, and returns it.
 Tree_IdNodeInfo* AppendRecord(Tree_IdNodeVec* vec) {
-  auto record = std::make_unique<Tree_IdNodeInfo>();
+  // Default-initialised: make_unique's value-initialisation would zero the whole record before
+  // its constructor sets every field anyway.
+  std::unique_ptr<Tree_IdNodeInfo> record(new Tree_IdNodeInfo);
   vec->insert(record.get());
   return record.release();
 }
@@ -181,12 +184,99 @@ int Tree_Node::GetInfoVecLen(Tree_IdNodeVec* vec, RWCString virtual_parent_path,
   return total > INT_MAX ? -1 : static_cast<int>(total);
 }
 
+namespace {
+
+// Stores `value` as 4 big-endian bytes at `out`: one store, not four.
+inline void StoreBigEndian(char* out, std::uint32_t value) {
+  const std::uint32_t bytes =
+      std::endian::native == std::endian::little ? __builtin_bswap32(value) : value;
+  std::memcpy(out, &bytes, 4);
+}
+
+// Copies `length` bytes. Names and values are mostly a few bytes long, where a call to
+// memcpy costs more than the copy; up to 16 bytes take two overlapping loads and stores of a
+// fixed size, which read and write nothing outside either range.
+inline void CopyBytes(char* out, const char* in, std::size_t length) {
+  if (length >= 8) {
+    if (length > 16) {
+      std::memcpy(out, in, length);
+      return;
+    }
+    std::uint64_t head;
+    std::uint64_t tail;
+    std::memcpy(&head, in, 8);
+    std::memcpy(&tail, in + length - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + length - 8, &tail, 8);
+  } else if (length >= 4) {
+    std::uint32_t head;
+    std::uint32_t tail;
+    std::memcpy(&head, in, 4);
+    std::memcpy(&tail, in + length - 4, 4);
+    std::memcpy(out, &head, 4);
+    std::memcpy(out + length - 4, &tail, 4);
+  } else if (length > 0) {
+    out[0] = in[0];
+    out[length / 2] = in[length / 2];
+    out[length - 1] = in[length - 1];
+  }
+}
+
+// Writes the records of `vec` from `out` on and deletes each one once it is written, so
+// every record is read once while it is still in the cache. `kTrace` logs every field at
+// level 6 as it is written. Returns the end of what was written, which the sizing pass
+// (GetInfoVecLen) has made the end of the block.
+template <bool kTrace>
+char* WriteRecords(Tree_IdNodeVec& vec, char* out, bool full_info) {
+  Tree_IdNodeInfo** const records = vec.isEmpty() ? nullptr : &*vec.begin();
+  const std::size_t count = vec.entries();
+  for (std::size_t i = 0; i < count; ++i) {
+    // The record after next is fetched while this one is written.
+    if (i + 2 < count) __builtin_prefetch(records[i + 2]);
+    Tree_IdNodeInfo* const record = records[i];
+    records[i] = nullptr;  // a record deleted below is never reached through the vector again
+    if constexpr (kTrace) TREE_LOG(6, "Write id <%d>\n", record->GetId());
+    StoreBigEndian(out, static_cast<std::uint32_t>(record->GetId()));
+    if constexpr (kTrace) TREE_LOG(6, "Write p_id <%d>\n", record->GetParentId());
+    StoreBigEndian(out + 4, static_cast<std::uint32_t>(record->GetParentId()));
+    out += 8;
+    if (full_info) {
+      if constexpr (kTrace) TREE_LOG(6, "Write CRC <%u>\n", record->GetCRC());
+      StoreBigEndian(out, record->GetCRC());
+      const int complete = record->GetIsSingleNodeComplete() ? 1 : 0;
+      if constexpr (kTrace) TREE_LOG(6, "Write SingleNodeComplete <%d>\n", complete);
+      StoreBigEndian(out + 4, static_cast<std::uint32_t>(complete));
+      out += 8;
+    }
+    const RWCString& path = record->GetPath();
+    const std::size_t path_length = path.length();
+    if constexpr (kTrace) TREE_LOG(6, "Write path len <%d>\n", static_cast<int>(path_length));
+    StoreBigEndian(out, static_cast<std::uint32_t>(path_length));
+    CopyBytes(out + 4, path.data(), path_length);
+    out += 4 + path_length;
+    if constexpr (kTrace) TREE_LOG(6, "Write path <%s>\n", path.data());
+    const RWCString& value = record->GetValue();
+    const std::size_t value_length = value.length();
+    if constexpr (kTrace) TREE_LOG(6, "Write val_len  <%d>\n", static_cast<int>(value_length));
+    StoreBigEndian(out, static_cast<std::uint32_t>(value_length));
+    out += 4;
+    if (value_length > 0) {
+      if constexpr (kTrace) TREE_LOG(6, "Write val <%s>\n", value.data());
+      CopyBytes(out, value.data(), value_length);
+      out += value_length;
+      if constexpr (kTrace) TREE_LOG(6, "Write is change <%d>\n", record->IsChange());
+      StoreBigEndian(out, static_cast<std::uint32_t>(record->IsChange()));
+      out += 4;
+    }
+    delete record;
+  }
+  return out;
+}
+
+}  // namespace
+
 void Tree_Node::WriteIntToChar(int* value, char* buf, int offset) {
-  const auto bits = static_cast<std::uint32_t>(*value);
-  buf[offset] = static_cast<char>(bits >> 24);
-  buf[offset + 1] = static_cast<char>(bits >> 16);
-  buf[offset + 2] = static_cast<char>(bits >> 8);
-  buf[offset + 3] = static_cast<char>(bits);
+  StoreBigEndian(buf + offset, static_cast<std::uint32_t>(*value));
 }
 
 char* Tree_Node::GetSerializeIdNodeInfoVec(Tree_IdNodeVec* vec, int& size_of_ret,
@@ -204,50 +294,24 @@ char* Tree_Node::GetSerializeIdNodeInfoVec(Tree_IdNodeVec* vec, int& size_of_ret
   size_of_ret = size;
   // One byte more than the block, as hosts have always received it; that byte is not written.
   auto block = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size) + 1);
-  char* const out = block.get();
-  int position = 0;
-  const auto write_int = [&](int value) {
-    WriteIntToChar(&value, out, position);
-    position += 4;
-  };
-  const auto write_bytes = [&](const RWCString& text) {
-    if (text.length() != 0) std::memcpy(out + position, text.data(), text.length());
-    position += static_cast<int>(text.length());
-  };
+  char* out = block.get();
 
+  // The level is read once: a block is traced whole or not at all.
+  const bool trace = QorGLog.GetMaxLevel() >= 6;
   if (full_info) {
-    const int length = static_cast<int>(virtual_parent_path.length());
-    TREE_LOG(6, "Write virtual parent path len <%d>\n", length);
-    write_int(length);
-    write_bytes(virtual_parent_path);
-    TREE_LOG(6, "Write virtual parent path <%s>\n", virtual_parent_path.data());
+    const auto length = static_cast<std::uint32_t>(virtual_parent_path.length());
+    if (trace) TREE_LOG(6, "Write virtual parent path len <%d>\n", static_cast<int>(length));
+    StoreBigEndian(out, length);
+    if (length != 0) std::memcpy(out + 4, virtual_parent_path.data(), length);
+    out += 4 + length;
+    if (trace) TREE_LOG(6, "Write virtual parent path <%s>\n", virtual_parent_path.data());
   }
-  for (const Tree_IdNodeInfo* record : *vec) {
-    TREE_LOG(6, "Write id <%d>\n", record->GetId());
-    write_int(record->GetId());
-    TREE_LOG(6, "Write p_id <%d>\n", record->GetParentId());
-    write_int(record->GetParentId());
-    if (full_info) {
-      TREE_LOG(6, "Write CRC <%u>\n", record->GetCRC());
-      write_int(static_cast<int>(record->GetCRC()));
-      const int complete = record->GetIsSingleNodeComplete() ? 1 : 0;
-      TREE_LOG(6, "Write SingleNodeComplete <%d>\n", complete);
-      write_int(complete);
-    }
-    const RWCString& path = record->GetPath();
-    TREE_LOG(6, "Write path len <%d>\n", static_cast<int>(path.length()));
-    write_int(static_cast<int>(path.length()));
-    write_bytes(path);
-    TREE_LOG(6, "Write path <%s>\n", path.data());
-    const RWCString& value = record->GetValue();
-    TREE_LOG(6, "Write val_len  <%d>\n", static_cast<int>(value.length()));
-    write_int(static_cast<int>(value.length()));
-    if (value.length() > 0) {
-      TREE_LOG(6, "Write val <%s>\n", value.data());
-      write_bytes(value);
-      TREE_LOG(6, "Write is change <%d>\n", record->IsChange());
-      write_int(record->IsChange());
-    }
+  // The records are deleted as they are written; the vector then holds only nulls, which
+  // the owner's release skips.
+  if (trace) {
+    WriteRecords<true>(*vec, out, full_info);
+  } else {
+    WriteRecords<false>(*vec, out, full_info);
   }
   return block.release();
 }

@@ -60,6 +60,18 @@ class Qor_CRC {
            t[4][low >> 24] ^ t[3][high & 0xFFu] ^ t[2][(high >> 8) & 0xFFu] ^
            t[1][(high >> 16) & 0xFFu] ^ t[0][high >> 24];
   }
+  // The register after the first `count` bytes of `bytes` (first byte lowest; 1 <= count <= 8)
+  // from `crc`: one step of eight independent lookups and no branch, where the byte steps
+  // would make a chain of `count` dependent ones. The step is linear, so the register bytes
+  // that the input meets (its low `count` bytes, at most four) can be folded into the input
+  // and fed from a zero register, which leading zero bytes leave at zero; register bytes the
+  // input does not reach (fewer than four bytes) shift through unchanged.
+  static std::uint32_t PartialStep(std::uint32_t crc, std::uint64_t bytes, unsigned count) {
+    const unsigned shift = 64 - 8 * count;
+    const std::uint64_t input = (bytes ^ crc) << shift;  // the bytes past `count` drop out
+    const std::uint32_t unconsumed = count < 4 ? crc >> (8 * count) : 0;
+    return EightStep(0, input) ^ unconsumed;
+  }
   // The right-shifting table step: register = (register >> 8) ^ table[(register ^ byte) & 0xFF].
   void AddByte(unsigned char byte) {
     m_register = (m_register >> 8) ^ crc32_table[(m_register ^ byte) & 0xFFu];
