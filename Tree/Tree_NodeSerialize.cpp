@@ -313,5 +313,7 @@ char* Tree_Node::GetSerializeIdNodeInfoVec(Tree_IdNodeVec* vec, int& size_of_ret
   } else {
     WriteRecords<false>(*vec, out, full_info);
   }
+  // A large vector's records go back to the system, as a destroyed tree's nodes do.
+  Tree_NodeAllocator::ReturnFreedMemory();
   return block.release();
 }
