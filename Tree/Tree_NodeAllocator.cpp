@@ -63,13 +63,13 @@ const NodeHeap& Heap() noexcept {
 // of a million nodes touches some 45,000 fresh pages of them, and faulting them in one 4 KiB
 // page at a time was about half the time of building or copying it. Each segment the node
 // heap uses is advised for transparent huge pages, so it is faulted in 2 MiB at a time where
-// the system allows. mimalloc still gives free spans back (that splits a huge page), so the
-// resident set falls as before once a tree is destroyed.
+// the system allows. mimalloc still gives free spans back (that splits a huge page, and the
+// advice stays with the range), so the resident set falls as before once a tree is destroyed.
 constexpr std::uintptr_t kSegmentBytes = std::uintptr_t{1} << 25;
 
 struct AdvisedSegments {
   std::mutex mutex;
-  std::vector<std::uintptr_t> bases;  // every segment advised so far
+  std::vector<std::uintptr_t> bases;  // every segment advised so far, each advised once
 };
 AdvisedSegments& Advised() noexcept {
   static AdvisedSegments* const advised = new AdvisedSegments;  // never destroyed: used at exit
@@ -97,14 +97,6 @@ void NoteSegment(const void* block) noexcept {
     return;  // only a hint: the segment goes unadvised
   }
   AdviseHuge(base);
-}
-
-// Decommitting a span may map it afresh, which drops the advice: given again after each
-// collection.
-void AdviseAgain() noexcept {
-  AdvisedSegments& advised = Advised();
-  const std::lock_guard<std::mutex> lock(advised.mutex);
-  for (std::uintptr_t base : advised.bases) AdviseHuge(base);
 }
 
 #endif
@@ -182,6 +174,5 @@ void Tree_NodeAllocator::ReturnFreedMemory(bool force) noexcept {
   heap.option_set(mi_option_decommit_delay, 0);
   heap.collect(true);
   heap.option_set(mi_option_decommit_delay, heap.decommit_delay);
-  AdviseAgain();
 #endif
 }

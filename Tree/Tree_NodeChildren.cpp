@@ -203,10 +203,16 @@ void Tree_NodePtrVec::reserve(int count) {
   if (count > 0 && static_cast<unsigned>(count) > m_capacity) Grow(static_cast<unsigned>(count));
 }
 
+void Tree_NodePtrVec::GrowForOneMore() {
+  // Powers of two past the inline slots, so a wide node's slots fill their block as a
+  // doubling vector's would (1,000 children in 1,024 slots, not 1,280).
+  Grow(m_capacity < 8 ? 8 : m_capacity * 2);
+}
+
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
   if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_size);
   // Room first: once the handle is stored, nothing below can fail.
-  if (m_size == m_capacity) Grow(m_capacity * 2);
+  if (m_size == m_capacity) GrowForOneMore();
   Tree_NodePtr& in_node = handle->m_stored;
   Slot slot;
   if (in_node.get() == nullptr) {
@@ -230,7 +236,7 @@ void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
 }
 
 void Tree_NodePtrVec::append(Tree_NodePtr&& handle) {
-  if (m_size == m_capacity) Grow(m_capacity * 2);
+  if (m_size == m_capacity) GrowForOneMore();
   Tree_NodePtr& in_node = handle->m_stored;
   in_node = std::move(handle);
   m_slots[m_size++] = reinterpret_cast<Slot>(&in_node);

@@ -120,8 +120,10 @@ class Tree_NodePtrVec {
     return static_cast<unsigned>(i);
   }
   [[noreturn]] void ThrowIndexError(unsigned i) const;
-  // Makes room for one more slot.
+  // Moves the slots to a block of `capacity` slots, at least m_size.
   void Grow(unsigned capacity);
+  // Makes room for one more slot.
+  void GrowForOneMore();
   // Releases a handle that has left the vector (or is about to, with the vector).
   static void Release(Slot slot) noexcept;
   NameIndex* BuildIndex() const noexcept;
