@@ -2,8 +2,13 @@
 // run: nlohmann::json::parse into its DOM, nlohmann's SAX parser with a handler that keeps
 // nothing (the floor of a reader built on it) and simdjson's parse alone (the limit).
 //   bench_formats [MEGABYTES | FILE.json]   (default 100 MB generated; best of three runs)
+// The two imports are also timed once each in a process of its own, as a tool's one import
+// is: there neither reuses pages that an earlier run freed.
 #include <malloc.h>
 #include <simdjson.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -87,6 +92,40 @@ double HeapMegabytes() {
          1e6;
 }
 
+long MinorFaults() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_minflt;
+}
+
+// The time `run` reports and the page faults it took, measured in a child process forked
+// before this process made any tree, so that the child's heap starts as a fresh process's
+// does. Seconds are -1 when the child failed.
+struct Cold {
+  double seconds = -1;
+  long faults = 0;
+};
+Cold InFreshProcess(const std::function<Duration()>& run) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return {};
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipe_ends[0]);
+    const long before = MinorFaults();
+    Cold cold;
+    cold.seconds = std::chrono::duration<double>(run()).count();
+    cold.faults = MinorFaults() - before;
+    const bool written = write(pipe_ends[1], &cold, sizeof cold) == sizeof cold;
+    _exit(written ? 0 : 1);
+  }
+  close(pipe_ends[1]);
+  Cold cold;
+  if (child < 0 || read(pipe_ends[0], &cold, sizeof cold) != sizeof cold) cold = Cold();
+  close(pipe_ends[0]);
+  if (child > 0) waitpid(child, nullptr, 0);
+  return cold;
+}
+
 void Row(const char* what, double seconds, std::size_t bytes) {
   std::printf("%-44s %9.3f s %9.1f MB/s\n", what, seconds,
               static_cast<double>(bytes) / 1e6 / seconds);
@@ -124,14 +163,32 @@ int main(int argc, char** argv) {
     std::printf("generated JSON: %.1f MB\n\n", static_cast<double>(json.size()) / 1e6);
   }
 
+  // One import each in a fresh process first, before this one has made and freed a heap.
+  const Cold ours_cold = InFreshProcess([&] {
+    const auto start = std::chrono::steady_clock::now();
+    Tree_NodePtr tree = Tree_Json::Read(json);
+    const auto end = std::chrono::steady_clock::now();
+    if (tree == nullptr) std::abort();
+    return end - start;
+  });
+  const Cold peer_cold = InFreshProcess([&] {
+    const auto start = std::chrono::steady_clock::now();
+    nlohmann::json dom = nlohmann::json::parse(json);
+    return std::chrono::steady_clock::now() - start;
+  });
+
   // Destruction stays out of both timings.
   Tree_NodePtr tree;
+  long ours_faults = 0, peer_faults = 0;  // of the last run
   const double heap_before = HeapMegabytes();
   const double ours = BestTimed([&] {
     tree = Tree_NodePtr();
+    const long faults_before = MinorFaults();
     const auto start = std::chrono::steady_clock::now();
     tree = Tree_Json::Read(json);
-    return std::chrono::steady_clock::now() - start;
+    const auto end = std::chrono::steady_clock::now();
+    ours_faults = MinorFaults() - faults_before;
+    return end - start;
   });
   if (tree == nullptr) return 1;
   const double ours_heap = HeapMegabytes() - heap_before;
@@ -139,9 +196,12 @@ int main(int argc, char** argv) {
   const double dom_before = HeapMegabytes();
   const double peer = BestTimed([&] {
     dom = nlohmann::json();
+    const long faults_before = MinorFaults();
     const auto start = std::chrono::steady_clock::now();
     dom = nlohmann::json::parse(json);
-    return std::chrono::steady_clock::now() - start;
+    const auto end = std::chrono::steady_clock::now();
+    peer_faults = MinorFaults() - faults_before;
+    return end - start;
   });
   const double dom_heap = HeapMegabytes() - dom_before;
   dom = nlohmann::json();
@@ -162,6 +222,12 @@ int main(int argc, char** argv) {
   Row("simdjson parse alone (the limit)", limit, json.size());
   std::printf("%-44s %9.2f\n", "ours / nlohmann DOM", ours / peer);
   std::printf("%-44s %9.2f\n", "ours / simdjson", ours / limit);
+  std::printf("page faults of one import: ours %ld, nlohmann %ld\n", ours_faults, peer_faults);
+  Row("import in a fresh process (ours)", ours_cold.seconds, json.size());
+  Row("nlohmann DOM parse in a fresh process", peer_cold.seconds, json.size());
+  std::printf("%-44s %9.2f   (page faults: ours %ld, nlohmann %ld)\n",
+              "fresh process: ours / nlohmann DOM", ours_cold.seconds / peer_cold.seconds,
+              ours_cold.faults, peer_cold.faults);
   const double megabytes = static_cast<double>(json.size()) / 1e6;
   std::printf(
       "heap held after import, MB (x file): ours %.1f (%.1f), nlohmann %.1f (%.1f), "

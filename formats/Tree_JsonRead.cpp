@@ -134,10 +134,9 @@ class JsonReader {
     out.clear();
     for (;;) {
       if (!m_in.Fill()) return FailAt(start, "a string without its closing quote");
-      const char* at = m_in.Cur();
+      const char* run = m_in.Cur();
       const char* end = m_in.End();
-      const char* run = at;
-      while (at < end && kTree_JsonPlain.plain[static_cast<unsigned char>(*at)]) ++at;
+      const char* at = Tree_JsonPlainEnd(run, end);
       out.append(run, static_cast<std::size_t>(at - run));
       m_in.SetCur(at);
       if (at == end) continue;
@@ -318,7 +317,9 @@ class JsonReader {
       char digits[24];
       return RWCString(Tree_JsonMapping::IndexName(frame.members++, digits));
     }
-    return RWCString(std::move(m_key));
+    // A copy, not a move: the name gets a buffer of its own length, and m_key keeps its
+    // buffer for the next name.
+    return RWCString(std::string_view(m_key));
   }
 
   void Place(Tree_NodePtr node) {

@@ -114,7 +114,8 @@ class JsonWriter {
     const auto* end = at + text.size();
     while (at < end) {
       const auto* run = at;
-      while (at < end && kTree_JsonPlain.plain[*at]) ++at;
+      at = reinterpret_cast<const unsigned char*>(
+          Tree_JsonPlainEnd(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end)));
       out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(at - run));
       if (at == end) break;
       const unsigned c = *at;

@@ -397,17 +397,24 @@ class TextReader {
 
 // Appends `text` with its control bytes escaped and a backslash before each other byte for
 // which `needs_backslash(byte, position)` holds.
+// The bytes between two escapes go out in one append.
 template <class NeedsBackslash>
 void AppendEscaped(std::string_view text, std::string& out, NeedsBackslash needs_backslash) {
+  std::size_t run = 0;  // the first byte not written yet
   for (std::size_t at = 0; at < text.size(); ++at) {
     const auto byte = static_cast<unsigned char>(text[at]);
-    if (IsControl(byte)) {
+    const bool control = IsControl(byte);
+    if (!control && !needs_backslash(text[at], at)) continue;
+    out.append(text.data() + run, at - run);
+    run = at + 1;
+    if (control) {
       AppendControl(byte, out);
-      continue;
+    } else {
+      out += '\\';
+      out += text[at];
     }
-    if (needs_backslash(text[at], at)) out += '\\';
-    out += text[at];
   }
+  out.append(text.data() + run, text.size() - run);
 }
 
 bool NeedsNoEscape(std::string_view text) {
@@ -466,10 +473,6 @@ void Tree_Text::AppendName(std::string_view name, std::string& out) {
 }
 
 void Tree_Text::AppendValue(std::string_view value, std::string& out) {
-  if (NeedsNoEscape(value)) {
-    out += value;
-    return;
-  }
   AppendEscaped(value, out, [&value](char c, std::size_t at) {
     return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size())) || (c == '"' && at == 0);
   });

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 
+#include "formats/Tree_ByteInput.h"
 #include "formats/Tree_Diff.h"
 #include "formats/Tree_Json.h"
 #include "formats/Tree_JsonMapping.h"
@@ -181,6 +183,70 @@ TEST(JsonFormat, DeepNestingCostsNoNativeStack) {
   ASSERT_NE(nullptr, tree);
   EXPECT_EQ(kDepth, tree->GetNodeNum());
   EXPECT_EQ(document, Compact(tree));
+}
+
+TEST(JsonFormat, StringsAreExactAtEveryPositionAndAcrossChunks) {
+  // What each special sequence reads as; a null `text` means the reader refuses it, naming
+  // the sequence's first byte.
+  struct Special {
+    const char* json;
+    const char* text;
+  };
+  const Special specials[] = {
+      {"\\\"", "\""},
+      {"\\\\", "\\"},
+      {"\\n", "\n"},
+      {"\\u0001", "\x01"},
+      {"\\ud83d\\ude00", "\xf0\x9f\x98\x80"},
+      {"\xc3\xa9", "\xc3\xa9"},
+      {"\xe2\x82\xac", "\xe2\x82\xac"},
+      {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"},
+      {"\x7f", "\x7f"},
+      {"\x01", nullptr},
+      {"\x1f", nullptr},
+      {"\x80", nullptr},
+      {"\xff", nullptr},
+      {"\xed\xa0\x80", nullptr},
+      {"\xc3(", nullptr},
+  };
+  for (const Special& special : specials) {
+    for (std::size_t before = 0; before < 40; ++before) {
+      const std::string head(before, 'a');
+      const std::string tail(before % 7 + 17, 'b');
+      const std::string value = "[\"" + head + special.json + tail + "\"]";
+      Tree_FormatError error;
+      Tree_NodePtr tree = Tree_Json::Read(value, {}, &error);
+      if (special.text == nullptr) {
+        EXPECT_EQ(nullptr, tree) << value;
+        EXPECT_EQ(before + 2, error.offset) << value;
+        continue;
+      }
+      ASSERT_NE(nullptr, tree) << value << ": " << error.ToString();
+      const std::string expected = head + special.text + tail;
+      EXPECT_EQ(expected, tree->GetValue("0", tree).str()) << value;
+      // Export escapes what it must wherever it stands, and reads back to the same text.
+      Tree_NodePtr again = ReadJson(Compact(tree));
+      ASSERT_NE(nullptr, again);
+      EXPECT_EQ(expected, again->GetValue("0", again).str()) << Compact(tree);
+    }
+    // A stream is read in bounded chunks: the sequence and the string's quotes may be split
+    // between two of them at any byte.
+    for (std::size_t split = 0; split < 8; ++split) {
+      const std::string pad(Tree_ByteInput::kChunk - 2 - split, 'p');
+      const std::string document = "[\"" + pad + special.json + "\",\"" + special.json + "\"]";
+      std::istringstream in(document);
+      Tree_FormatError error;
+      Tree_NodePtr tree = Tree_Json::Read(in, {}, &error);
+      if (special.text == nullptr) {
+        EXPECT_EQ(nullptr, tree) << split;
+        EXPECT_EQ(pad.size() + 2, error.offset) << split;
+        continue;
+      }
+      ASSERT_NE(nullptr, tree) << split << ": " << error.ToString();
+      EXPECT_EQ(pad + special.text, tree->GetValue("0", tree).str()) << split;
+      EXPECT_EQ(special.text, tree->GetValue("1", tree).str()) << split;
+    }
+  }
 }
 
 TEST(JsonFormat, AnyTreeSurvivesExactExportAndImport) {
