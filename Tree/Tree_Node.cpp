@@ -47,15 +47,16 @@ thread_local PendingChildren* t_pending = nullptr;
 // without its slot.
 thread_local void* t_unconstructed = nullptr;
 
-// The slot is as large as a family, which keeps the node after it aligned.
+// The slot follows the node, which starts the block, so the node's first 64 bytes are the
+// block's first cache line (see the field order in Tree_Node.h).
 constexpr std::size_t kSlotBytes = sizeof(Tree_HandleFamily);
-static_assert(kSlotBytes % alignof(Tree_Node) == 0);
+static_assert(sizeof(Tree_Node) % alignof(Tree_HandleFamily) == 0);
 static_assert(alignof(Tree_Node) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
 // One of the node heap's size classes, with nothing rounded up.
-static_assert(kSlotBytes + sizeof(Tree_Node) == 128);
+static_assert(sizeof(Tree_Node) + kSlotBytes == 128);
 
 Tree_HandleFamily* SlotOf(void* node) {
-  return reinterpret_cast<Tree_HandleFamily*>(static_cast<char*>(node) - kSlotBytes);
+  return reinterpret_cast<Tree_HandleFamily*>(static_cast<char*>(node) + sizeof(Tree_Node));
 }
 
 }  // namespace
@@ -85,9 +86,11 @@ void Tree_Value::operator delete(void* block, const std::nothrow_t&) noexcept {
 // ---- Allocation: the node and its first family in one block -----------------------------
 
 void* Tree_Node::operator new(std::size_t size) {
-  void* const block = Tree_NodeAllocator::Allocate(kSlotBytes + size);
-  (::new (block) Tree_HandleFamily)->in_node_block = true;
-  void* const node = static_cast<char*>(block) + kSlotBytes;
+  // A class derived from Tree_Node is larger and gets a block without a slot: its families
+  // have allocations of their own, as do those of nodes outside the heap.
+  if (size != sizeof(Tree_Node)) return Tree_NodeAllocator::Allocate(size);
+  void* const node = Tree_NodeAllocator::Allocate(size + kSlotBytes);
+  (::new (SlotOf(node)) Tree_HandleFamily)->in_node_block = true;
   t_unconstructed = node;
   return node;
 }
@@ -100,22 +103,33 @@ void* Tree_Node::operator new(std::size_t size, const std::nothrow_t&) noexcept 
   }
 }
 
-void Tree_Node::operator delete(void* node) noexcept {
+void Tree_Node::operator delete(void* node, std::size_t size) noexcept {
   if (node == nullptr) return;
   if (t_unconstructed == node) t_unconstructed = nullptr;  // its constructor threw
-  Tree_HandleFamily* const slot = SlotOf(node);
-  constexpr unsigned char kTaken = Tree_HandleFamily::kTaken;
-  // A disowned family that still uses the slot frees the block at its end.
-  if ((slot->slot_state.load(std::memory_order_acquire) & kTaken) != 0 &&
-      (slot->slot_state.fetch_or(Tree_HandleFamily::kNodeGone, std::memory_order_acq_rel) &
-       kTaken) != 0) {
-    return;
+  if (size == sizeof(Tree_Node)) {
+    Tree_HandleFamily* const slot = SlotOf(node);
+    constexpr unsigned char kTaken = Tree_HandleFamily::kTaken;
+    // A disowned family that still uses the slot frees the block at its end.
+    if ((slot->slot_state.load(std::memory_order_acquire) & kTaken) != 0 &&
+        (slot->slot_state.fetch_or(Tree_HandleFamily::kNodeGone, std::memory_order_acq_rel) &
+         kTaken) != 0) {
+      return;
+    }
   }
-  Tree_NodeAllocator::Free(slot);
+  Tree_NodeAllocator::Free(node);
+}
+
+void Tree_Node::operator delete(void* node, const std::nothrow_t&) noexcept {
+  // Only a constructor that threw under a nothrow new comes here: no family has taken the
+  // slot yet, so the block goes at once.
+  if (node == nullptr) return;
+  if (t_unconstructed == node) t_unconstructed = nullptr;
+  Tree_NodeAllocator::Free(node);
 }
 
 void Tree_FamilySlot<Tree_Node>::FreeBlock(Tree_HandleFamily* slot) noexcept {
-  Tree_NodeAllocator::Free(slot);
+  // Only slots of nodes made as Tree_Node itself are ever taken (see operator new).
+  Tree_NodeAllocator::Free(reinterpret_cast<char*>(slot) - sizeof(Tree_Node));
 }
 
 Tree_HandleFamily* Tree_FamilySlot<Tree_Node>::Claim(Tree_Node* node) noexcept {
@@ -142,6 +156,13 @@ Tree_Node::Tree_Node(RWCString key_name) {
 
 Tree_Node::Tree_Node(RWCString key_name, Tree_Value* value) {
   Init(key_name, value);
+}
+
+Tree_Node::Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName)
+    : m_key_name(key_name), m_tree_value(value) {
+  m_in_block = t_unconstructed == this;
+  if (m_in_block) t_unconstructed = nullptr;
+  m_allows_children = value == nullptr;
 }
 
 int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {

@@ -109,8 +109,9 @@ class Tree_Node {
   static void* operator new(std::size_t size);
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
   static void* operator new(std::size_t, void* where) noexcept { return where; }
-  static void operator delete(void* node) noexcept;
-  static void operator delete(void* node, const std::nothrow_t&) noexcept { operator delete(node); }
+  // Sized, so that a block of a derived class, which has no slot, is told apart.
+  static void operator delete(void* node, std::size_t size) noexcept;
+  static void operator delete(void* node, const std::nothrow_t&) noexcept;
   static void operator delete(void*, void*) noexcept {}
 
   RWCString GetKeyName() const { return m_key_name; }
@@ -370,6 +371,16 @@ class Tree_Node {
   friend class Tree_NodePtrVec;  // stores a child's handle in the child's m_stored
 
   int Init(RWCString& key_name, Tree_Value* value);
+  // A node named `key_name` as it stands, which must be one another node kept (not empty, no
+  // blank at either end), owning `value` (a leaf) or, with null, a branch: what the
+  // constructors make of such a name, without stripping it again.
+  struct KeptName {};
+  Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName);
+  // Appends `child` as Insert would at the end, when `child` is a new parentless node whose
+  // only handle is `child` and whose subtree is complete, and this node allows children and
+  // has a children vector: no check, no walk up the parents, and the handle moves into the
+  // child's stored handle without a count change.
+  void AdoptCopy(Tree_NodePtr&& child);
 
   // What few nodes carry, in one block made by the first use: the virtual parent path and the
   // notifier list. Published with one atomic exchange, since hosts may register notifiers on
@@ -391,6 +402,10 @@ class Tree_Node {
   // The stored handle of the first child named `name`, or null; constant time past a few
   // children (see Tree_NodePtrVec).
   Tree_NodePtr* FindChild(std::string_view name) const;
+  // The same with the child's node, read without a load through the handle.
+  Tree_NodePtrVec::Found FindChildAndNode(std::string_view name) const {
+    return m_children != nullptr ? m_children->find(name) : Tree_NodePtrVec::Found{};
+  }
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
   // Whether `node` is this node or one of its ancestors; no message.
@@ -400,6 +415,9 @@ class Tree_Node {
   // element names; the result is `this_ptr`, a stored handle or NULL_TREE_NODE_PTR.
   static const Tree_NodePtr& Walk(const Tree_Node* first, Tree_Path& path,
                                   const Tree_NodePtr& this_ptr);
+  // The same walk, giving the handle found (null for none) and its node.
+  static Tree_NodePtrVec::Found WalkToNode(const Tree_Node* first, Tree_Path& path,
+                                           const Tree_NodePtr& this_ptr);
   static const Tree_NodePtr& SubTreeOnly(const Tree_NodePtr& found);
   Tree_NodePtr WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect);
 
@@ -440,24 +458,18 @@ class Tree_Node {
   void IncDecCompleteSons(int change);
   void UpdateCompletionStatus();
 
-  // Destruction reads the fields up to m_stored, so they come first. With the family slot in
-  // front the block is 128 bytes, one of the node heap's size classes.
+  // With the family slot after it the block is 128 bytes, one of the node heap's size classes,
+  // aligned to 64. The first 64 bytes hold what a walk by path reads of the nodes it passes
+  // and finds: the key name, the children vector, the value, the parent link, the flags and
+  // the count of complete children (see Tree_NodePtrVec).
   RWCString m_key_name;
-  std::unique_ptr<Tree_Value> m_tree_value;
   std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
+  std::unique_ptr<Tree_Value> m_tree_value;
   Tree_Node* m_parent = nullptr;
-  // The handle the parent's children vector stores for this node (null while parentless):
-  // kept in the node, it costs no allocation of its own and keeps its address while the
-  // node stays a child, whatever its siblings do.
-  Tree_NodePtr m_stored;
-  // Owned; null until the first use (see Extras).
-  mutable std::atomic<Extras*> m_extras{nullptr};
-  int m_id = 0;
-  unsigned int m_checksum = 0;
   int m_complete_sons = 0;
   // A byte of its own: a lookup may compute and cache a checksum while other threads read.
   bool m_checksum_valid = false;
-  // Made by operator new, so a family slot precedes the node in its allocation. Read by
+  // Made by operator new, so a family slot follows the node in its allocation. Read by
   // handles made on several threads at once, so a byte of its own as well.
   bool m_in_block = false;
   Tree_NodeKind m_kind = Tree_NodeKind::kUntyped;
@@ -466,4 +478,12 @@ class Tree_Node {
   bool m_single_node_complete : 1 = true;
   bool m_subtree_complete : 1 = true;
   bool m_mark : 1 = false;
+  // The handle the parent's children vector stores for this node (null while parentless):
+  // kept in the node, it costs no allocation of its own and keeps its address while the
+  // node stays a child, whatever its siblings do.
+  Tree_NodePtr m_stored;
+  // Owned; null until the first use (see Extras).
+  mutable std::atomic<Extras*> m_extras{nullptr};
+  int m_id = 0;
+  unsigned int m_checksum = 0;
 };

@@ -27,20 +27,6 @@ Tree_NodePtr NewLeaf(const RWCString& name, const RWCString& text, int is_change
   return leaf;
 }
 
-// A childless copy of `source` with fresh bookkeeping and its kind: a leaf keeps its value
-// text and change flag; a branch is copied without the value that may have been set on it.
-Tree_NodePtr CopyOfNode(const Tree_Node& source) {
-  Tree_NodePtr copy;
-  if (source.IsLeaf() == 0) {
-    copy = NewBranch(source.KeyName());
-  } else {
-    const Tree_Value& value = *source.GetTreeValue();  // a leaf always holds one
-    copy = NewLeaf(source.KeyName(), value.Value(), value.IsChange());
-  }
-  copy->SetKind(source.GetKind());
-  return copy;
-}
-
 // Merges the first input into a private copy of the second, in place, level by level, on a
 // stack of its own. At each level the children of a node of the first input are merged into
 // `target`, a node of the copy that has no parent while its level is open, so that every Add
@@ -211,28 +197,56 @@ Tree_NodePtr MergeIntoCopy(const Tree_NodePtr& first, const Tree_NodePtr& second
 }  // namespace
 
 Tree_NodePtr Tree_Node::DuplicateFromHereDown(bool /*deep*/) const {
-  // Post-order: a copy joins its parent's copy once its own subtree is done, so every Insert
-  // goes into a node without a parent and costs the same at any depth.
+  // Pre-order: each copy joins its parent's copy as soon as it is made, through AdoptCopy,
+  // which is what Insert does for a new parentless node that is complete (every copy is: its
+  // flags start set), without Insert's checks, which such a node always passes. Each children
+  // vector is sized to the source's count once. No copy has notifiers, so no callback runs
+  // while the copy is incomplete.
   struct Frame {
     const Tree_Node* source;
-    Tree_NodePtr copy;
+    Tree_Node* copy;
     int next_child;
+    int child_count;
   };
+  const auto copy_of = [](const Tree_Node& source) {
+    Tree_Value* value = nullptr;
+    if (source.IsLeaf() != 0) {
+      const Tree_Value& from = *source.m_tree_value;  // a leaf always holds one
+      value = new Tree_Value(from.Value(), from.IsChange());
+    }
+    Tree_NodePtr copy;
+    try {
+      copy = Tree_NodePtr(new Tree_Node(source.m_key_name, value, KeptName{}));
+    } catch (...) {
+      delete value;
+      throw;
+    }
+    copy->m_kind = source.m_kind;
+    return copy;
+  };
+  Tree_NodePtr top = copy_of(*this);
   std::vector<Frame> frames;
-  frames.push_back(Frame{this, CopyOfNode(*this), 0});
-  while (true) {
-    Frame& top = frames.back();
-    if (top.next_child < top.source->GetChildCount()) {
-      const Tree_Node* child = top.source->ChildHandle(top.next_child++).get();
-      frames.push_back(Frame{child, CopyOfNode(*child), 0});
+  const auto open = [&frames](const Tree_Node* source, Tree_Node* copy) {
+    const int child_count = source->GetChildCount();
+    if (child_count == 0) return;
+    copy->m_children = std::make_unique<Tree_NodePtrVec>();
+    copy->m_children->reserve(child_count);
+    frames.push_back(Frame{source, copy, 0, child_count});
+  };
+  open(this, top.get());
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next_child == frame.child_count) {
+      frames.pop_back();
       continue;
     }
-    Tree_NodePtr copy = std::move(top.copy);
-    frames.pop_back();
-    if (frames.empty()) return copy;
-    Frame& parent = frames.back();
-    parent.copy->Insert(copy, parent.next_child - 1);
+    const Tree_Node* const child = frame.source->ChildHandle(frame.next_child++).get();
+    Tree_NodePtr copy = copy_of(*child);
+    Tree_Node* const copied = copy.get();
+    frame.copy->AdoptCopy(std::move(copy));
+    open(child, copied);  // may move the frames: `frame` is not used after this
   }
+  return top;
 }
 
 Tree_NodePtr Tree_Node::Merge(const Tree_NodePtr& first, const Tree_NodePtr& second) {

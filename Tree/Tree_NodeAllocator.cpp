@@ -9,6 +9,11 @@
 #if TREE_NODE_ALLOCATOR
 #include <dlfcn.h>
 #include <mimalloc.h>
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <mutex>
+#include <vector>
 #endif
 
 namespace {
@@ -54,6 +59,46 @@ const NodeHeap& Heap() noexcept {
   return heap;
 }
 
+// mimalloc takes memory from the system in segments of 32 MiB at aligned addresses; a tree
+// of a million nodes touches some 45,000 fresh pages of them, and faulting them in one 4 KiB
+// page at a time was about half the time of building or copying it. Each segment the node
+// heap uses is advised for transparent huge pages, so it is faulted in 2 MiB at a time where
+// the system allows. mimalloc still gives free spans back (that splits a huge page, and the
+// advice stays with the range), so the resident set falls as before once a tree is destroyed.
+constexpr std::uintptr_t kSegmentBytes = std::uintptr_t{1} << 25;
+
+struct AdvisedSegments {
+  std::mutex mutex;
+  std::vector<std::uintptr_t> bases;  // every segment advised so far, each advised once
+};
+AdvisedSegments& Advised() noexcept {
+  static AdvisedSegments* const advised = new AdvisedSegments;  // never destroyed: used at exit
+  return *advised;
+}
+void AdviseHuge(std::uintptr_t base) noexcept {
+  // A part of the range that is not mapped makes the call fail for that part only.
+  (void)madvise(reinterpret_cast<void*>(base), kSegmentBytes, MADV_HUGEPAGE);
+}
+// The segment this thread last saw, so the common case costs one comparison.
+thread_local std::uintptr_t t_last_segment = 0;
+
+void NoteSegment(const void* block) noexcept {
+  const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(block) & ~(kSegmentBytes - 1);
+  if (base == t_last_segment) return;
+  t_last_segment = base;
+  AdvisedSegments& advised = Advised();
+  const std::lock_guard<std::mutex> lock(advised.mutex);
+  for (std::uintptr_t known : advised.bases) {
+    if (known == base) return;
+  }
+  try {
+    advised.bases.push_back(base);
+  } catch (...) {
+    return;  // only a hint: the segment goes unadvised
+  }
+  AdviseHuge(base);
+}
+
 #endif
 
 // Blocks freed on this thread since its last return of memory.
@@ -66,6 +111,7 @@ void* Tree_NodeAllocator::Allocate(std::size_t size) {
   if (const auto allocate = Heap().allocate) {
     void* const block = allocate(size);
     if (block == nullptr) throw std::bad_alloc();
+    NoteSegment(block);
     return block;
   }
 #endif

@@ -7,7 +7,9 @@
 //
 // Threads: every member may be called from any thread; a block may be freed on another thread
 // than the one that allocated it. Large destructions hand the freed memory back to the system
-// (see ReturnFreedMemory), so a destroyed tree does not keep its pages.
+// (see ReturnFreedMemory), so a destroyed tree does not keep its pages. The node heap's
+// memory is advised for transparent huge pages, so a new tree faults its pages in 2 MiB at a
+// time where the system allows it.
 #pragma once
 
 #include <cstddef>

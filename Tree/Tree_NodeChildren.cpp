@@ -3,6 +3,7 @@
 #include <absl/container/flat_hash_set.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -13,19 +14,32 @@
 
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
+static_assert(sizeof(Tree_NodePtrVec) <= 64, "one block of the node heap, one cache line");
+
+[[gnu::always_inline]] inline Tree_Node* Tree_NodePtrVec::NodeOf(Slot slot) noexcept {
+  if ((slot & kOwnBlock) != 0) return HandleOf(slot)->get();
+    // A node is not standard-layout (its handle member has a virtual destructor); GCC and Clang
+    // give offsetof its plain meaning for such a class, which has no virtual base.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  constexpr std::size_t kStoredOffset = offsetof(Tree_Node, m_stored);
+#pragma GCC diagnostic pop
+  return reinterpret_cast<Tree_Node*>(slot - kStoredOffset);
+}
+
 // An open-addressing table of 16-byte entries in one array, so building an index costs no
-// allocation per child. An entry holds no name: it points to the stored handle of the first
-// child of its name, whose key name never changes while the child is stored, and keeps that
-// name's hash, so growing the table rehashes without reading a single child.
+// allocation per child. An entry holds no name: it holds the slot of the first child of its
+// name, whose key name never changes while the child is stored, and keeps that name's hash,
+// so growing the table rehashes without reading a single child.
 struct Tree_NodePtrVec::NameIndex {
   struct Entry {
     static std::uint32_t HashOf(std::string_view name) noexcept {
       return static_cast<std::uint32_t>(absl::Hash<std::string_view>{}(name));
     }
-    std::string_view Name() const noexcept { return (*first)->KeyName().view(); }
+    std::string_view Name() const noexcept { return NodeOf(first)->KeyName().view(); }
 
     // Neither changes the entry's name, so both may change in place.
-    mutable Tree_NodePtr* first;
+    mutable Slot first;
     std::uint32_t hash;
     mutable int count;  // children of the name
   };
@@ -46,32 +60,19 @@ struct Tree_NodePtrVec::NameIndex {
   };
   absl::flat_hash_set<Entry, Hash, Eq> map;
 
-  // Counts the child whose handle is `stored` under its name; returns the name's entry and
-  // whether the child is the first of it.
-  std::pair<decltype(map)::iterator, bool> Add(Tree_NodePtr* stored) {
-    const std::string_view name = (*stored)->KeyName().view();
-    const auto [entry, inserted] = map.insert(Entry{stored, Entry::HashOf(name), 1});
+  // Counts the child in `slot` under its name; returns the name's entry and whether the child
+  // is the first of it.
+  std::pair<decltype(map)::iterator, bool> Add(Slot slot) {
+    const std::string_view name = NodeOf(slot)->KeyName().view();
+    const auto [entry, inserted] = map.insert(Entry{slot, Entry::HashOf(name), 1});
     if (!inserted) ++entry->count;
     return {entry, inserted};
   }
 };
 
-namespace {
-
-// Where the vector stores its handle of the node `handle` holds: in the node itself, unless
-// that place is taken (a host relinked the node by SetParent and it is a child twice), then
-// in a heap handle of its own.
-Tree_NodePtr* StoreHandle(Tree_NodePtr& in_node, const Tree_NodePtr& handle) {
-  if (in_node.get() != nullptr) return new Tree_NodePtr(handle);
-  in_node = handle;
-  return &in_node;
-}
-
-}  // namespace
-
-void Tree_NodePtrVec::Release(Tree_NodePtr* stored) noexcept {
-  Tree_Node* const node = stored->get();
-  if (node != nullptr && stored == &node->m_stored) {
+void Tree_NodePtrVec::Release(Slot slot) noexcept {
+  Tree_NodePtr* const stored = HandleOf(slot);
+  if ((slot & kOwnBlock) == 0) {
     // Moved out first: the release may destroy the node, and the handle with it.
     Tree_NodePtr released(std::move(*stored));
   } else {
@@ -79,66 +80,74 @@ void Tree_NodePtrVec::Release(Tree_NodePtr* stored) noexcept {
   }
 }
 
+void Tree_NodePtrVec::ThrowIndexError(unsigned i) const {
+  throw RWBoundsErr::IndexError(static_cast<long long>(i), m_size);
+}
+
 Tree_NodePtrVec::~Tree_NodePtrVec() {
   DropIndex();
   // The children become roots (those that other handles keep stay alive), each one unlinked
-  // a few children before its release, when the handle fetched further ahead has arrived;
+  // a few children before its release, when the node fetched further ahead has arrived;
   // unlinking also fetches the value that the release frees. The first few are unlinked
   // together, so a node's only few children are fetched at once.
   constexpr unsigned kAhead = 8;
-  const unsigned count = m_handles.entries();
-  const auto handles = m_handles.begin();
-  const auto unlink = [&handles](unsigned i) {
-    Tree_Node* const child = handles[i]->get();
+  const unsigned count = m_size;
+  const Slot* const slots = m_slots;
+  const auto unlink = [slots](unsigned i) {
+    Tree_Node* const child = NodeOf(slots[i]);
     child->m_parent = nullptr;
     __builtin_prefetch(child->m_tree_value.get());
   };
   for (unsigned i = 0; i < std::min(count, kAhead); ++i) unlink(i);
   for (unsigned i = 0; i < count; ++i) {
-    if (i + 2 * kAhead < count) __builtin_prefetch(handles[i + 2 * kAhead], 1);
+    if (i + 2 * kAhead < count) __builtin_prefetch(HandleOf(slots[i + 2 * kAhead]), 1);
     if (i + kAhead < count) unlink(i + kAhead);
-    Release(handles[i]);
+    Release(slots[i]);
   }
-  m_handles.clear();
+  m_size = 0;
+  if (m_slots != m_inline) Tree_NodeAllocator::Free(m_slots);
 }
 
 int Tree_NodePtrVec::index(const Tree_NodePtr& handle) const noexcept {
-  int slot = 0;
-  for (const Tree_NodePtr* stored : m_handles) {
-    if (*stored == handle) return slot;
-    ++slot;
+  const Tree_Node* const node = handle.get();
+  for (unsigned slot = 0; slot < m_size; ++slot) {
+    if (NodeOf(m_slots[slot]) == node) return static_cast<int>(slot);
   }
   return -1;
 }
 
 int Tree_NodePtrVec::slotOf(const Tree_NodePtr* stored) const noexcept {
-  int slot = 0;
-  for (const Tree_NodePtr* at : m_handles) {
-    if (at == stored) return slot;
-    ++slot;
+  for (unsigned slot = 0; slot < m_size; ++slot) {
+    if (HandleOf(m_slots[slot]) == stored) return static_cast<int>(slot);
   }
   return -1;
 }
 
-Tree_NodePtr* Tree_NodePtrVec::findFirst(std::string_view name) const noexcept {
+Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name) const noexcept {
   NameIndex* index = m_index.load(std::memory_order_acquire);
   if (index == nullptr && entries() > kIndexFrom) index = BuildIndex();
   if (index != nullptr) {
     const auto found = index->map.find(name);
-    return found == index->map.end() ? nullptr : found->first;
+    if (found == index->map.end()) return Found{nullptr, nullptr};
+    return Found{HandleOf(found->first), NodeOf(found->first)};
   }
-  for (Tree_NodePtr* stored : m_handles) {
-    if ((*stored)->KeyName().view() == name) return stored;
+  // At most kIndexFrom children: every one is fetched at once, then compared, rather than one
+  // miss after another.
+  const unsigned count = m_size;
+  for (unsigned i = 0; i < count; ++i) __builtin_prefetch(NodeOf(m_slots[i]));
+  for (unsigned i = 0; i < count; ++i) {
+    Tree_Node* const node = NodeOf(m_slots[i]);
+    if (node->KeyName().view() == name) return Found{HandleOf(m_slots[i]), node};
   }
-  return nullptr;
+  return Found{nullptr, nullptr};
 }
 
 Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
   std::unique_ptr<NameIndex> built;
   try {
     built = std::make_unique<NameIndex>();
-    built->map.reserve(m_handles.entries());
-    for (Tree_NodePtr* stored : m_handles) built->Add(stored);
+    built->map.reserve(m_size);
+    for (unsigned i = 0; i < m_size; ++i) built->Add(m_slots[i]);
   } catch (...) {
     return nullptr;  // lookups scan instead
   }
@@ -158,44 +167,82 @@ void Tree_NodePtrVec::DropIndex() noexcept {
   delete index;
 }
 
-void Tree_NodePtrVec::IndexInserted(NameIndex& index, int i) {
-  Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
-  const auto [entry, first] = index.Add(stored);
+void Tree_NodePtrVec::IndexInserted(NameIndex& index, unsigned i) {
+  const Slot slot = m_slots[i];
+  const auto [entry, first] = index.Add(slot);
   if (first) return;
   // The new child is now the first of its name unless the old first lies before slot i.
-  if (i == entries() - 1) return;
-  const auto begin = m_handles.begin();
-  if (std::find(begin, begin + i, entry->first) == begin + i) entry->first = stored;
+  if (i == m_size - 1) return;
+  if (std::find(m_slots, m_slots + i, entry->first) == m_slots + i) entry->first = slot;
 }
 
-void Tree_NodePtrVec::IndexRemoving(NameIndex& index, int i) {
-  Tree_NodePtr* const stored = m_handles[static_cast<unsigned>(i)];
-  const std::string_view name = (*stored)->KeyName().view();
+void Tree_NodePtrVec::IndexRemoving(NameIndex& index, unsigned i) {
+  const Slot slot = m_slots[i];
+  const std::string_view name = NodeOf(slot)->KeyName().view();
   const auto entry = index.map.find(name);
   if (--entry->count == 0) {
     index.map.erase(entry);
     return;
   }
-  if (entry->first != stored) return;
+  if (entry->first != slot) return;
   // The first of the name leaves: the next one of that name lies after it.
-  const auto next =
-      std::find_if(m_handles.begin() + i + 1, m_handles.end(),
-                   [name](const Tree_NodePtr* at) { return (*at)->KeyName().view() == name; });
-  entry->first = *next;
+  entry->first = *std::find_if(m_slots + i + 1, m_slots + m_size,
+                               [name](Slot at) { return NodeOf(at)->KeyName().view() == name; });
+}
+
+void Tree_NodePtrVec::Grow(unsigned capacity) {
+  auto* const grown =
+      static_cast<Slot*>(Tree_NodeAllocator::Allocate(std::size_t{capacity} * sizeof(Slot)));
+  std::copy(m_slots, m_slots + m_size, grown);
+  if (m_slots != m_inline) Tree_NodeAllocator::Free(m_slots);
+  m_slots = grown;
+  m_capacity = capacity;
+}
+
+void Tree_NodePtrVec::reserve(int count) {
+  if (count > 0 && static_cast<unsigned>(count) > m_capacity) Grow(static_cast<unsigned>(count));
+}
+
+void Tree_NodePtrVec::GrowForOneMore() {
+  // Powers of two past the inline slots, so a wide node's slots fill their block as a
+  // doubling vector's would (1,000 children in 1,024 slots, not 1,280).
+  Grow(m_capacity < 8 ? 8 : m_capacity * 2);
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
-  if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_handles.entries());
-  Tree_NodePtr* const stored = StoreHandle(handle->m_stored, handle);
-  try {
-    m_handles.insertAt(static_cast<unsigned>(i), stored);
-  } catch (...) {
-    Release(stored);
-    throw;
+  if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_size);
+  // Room first: once the handle is stored, nothing below can fail.
+  if (m_size == m_capacity) GrowForOneMore();
+  Tree_NodePtr& in_node = handle->m_stored;
+  Slot slot;
+  if (in_node.get() == nullptr) {
+    in_node = handle;
+    slot = reinterpret_cast<Slot>(&in_node);
+  } else {
+    // The node's own place is taken (a host relinked it by SetParent): a handle of its own.
+    slot = reinterpret_cast<Slot>(new Tree_NodePtr(handle)) | kOwnBlock;
   }
+  const auto at = static_cast<unsigned>(i);
+  std::copy_backward(m_slots + at, m_slots + m_size, m_slots + m_size + 1);
+  m_slots[at] = slot;
+  ++m_size;
   if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
     try {
-      IndexInserted(*index, i);
+      IndexInserted(*index, at);
+    } catch (...) {
+      DropIndex();  // the next lookup rebuilds it
+    }
+  }
+}
+
+void Tree_NodePtrVec::append(Tree_NodePtr&& handle) {
+  if (m_size == m_capacity) GrowForOneMore();
+  Tree_NodePtr& in_node = handle->m_stored;
+  in_node = std::move(handle);
+  m_slots[m_size++] = reinterpret_cast<Slot>(&in_node);
+  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
+    try {
+      IndexInserted(*index, m_size - 1);
     } catch (...) {
       DropIndex();  // the next lookup rebuilds it
     }
@@ -203,36 +250,39 @@ void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
 }
 
 void Tree_NodePtrVec::removeAt(int i) {
-  if (i < 0 || i >= entries()) throw RWBoundsErr::IndexError(i, m_handles.entries());
+  if (i < 0 || i >= entries()) throw RWBoundsErr::IndexError(i, m_size);
+  const auto at = static_cast<unsigned>(i);
   if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
     if (entries() - 1 <= kIndexFrom / 2) {
       DropIndex();
     } else {
-      IndexRemoving(*index, i);
+      IndexRemoving(*index, at);
     }
   }
   // The handle leaves the vector before it is deleted, so the vector is consistent while the
   // release destroys the child.
-  Release(m_handles.removeAt(static_cast<unsigned>(i)));
+  const Slot slot = m_slots[at];
+  std::copy(m_slots + at + 1, m_slots + m_size, m_slots + at);
+  --m_size;
+  Release(slot);
 }
 
 void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
   if (slots.empty()) return;
   DropIndex();  // rebuilt by the next lookup, if the vector is still wide then
-  std::vector<Tree_NodePtr*> removed;
+  std::vector<Slot> removed;
   removed.reserve(slots.size());
-  std::vector<bool> leaves(m_handles.entries(), false);
+  std::vector<bool> leaves(m_size, false);
   for (int slot : slots) {
     leaves[static_cast<std::size_t>(slot)] = true;
-    removed.push_back(m_handles[static_cast<unsigned>(slot)]);
+    removed.push_back(m_slots[static_cast<unsigned>(slot)]);
   }
-  Slots kept(m_handles.entries() - slots.size());
-  std::size_t slot = 0;
-  for (Tree_NodePtr* stored : m_handles) {
-    if (!leaves[slot++]) kept.insert(stored);
+  unsigned kept = 0;
+  for (unsigned slot = 0; slot < m_size; ++slot) {
+    if (!leaves[slot]) m_slots[kept++] = m_slots[slot];
   }
-  m_handles = std::move(kept);
-  for (Tree_NodePtr* stored : removed) Release(stored);
+  m_size = kept;
+  for (Slot slot : removed) Release(slot);
 }
 
 // ---- Insertion and removal ---------------------------------------------------------------
@@ -325,6 +375,16 @@ int Tree_Node::Remove(const RWCString& path) {
   }
   const int index = FindChildIndex(path.view());
   return index < 0 ? 0 : Remove(index);
+}
+
+void Tree_Node::AdoptCopy(Tree_NodePtr&& child) {
+  Tree_Node* const node = child.get();
+  node->m_parent = this;
+  m_children->append(std::move(child));
+  // As Insert: a complete child raises the count, and with every child complete this node
+  // stays complete, as a new node is.
+  if (node->m_subtree_complete) IncDecCompleteSons(+1);
+  UpdateCompletionStatus();
 }
 
 // ---- Access -------------------------------------------------------------------------------

@@ -9,8 +9,7 @@
 
 Tree_Node* Tree_Node::Get(const RWCString& name, Tree_Node* this_node) {
   if (name.isNull()) return this_node;
-  const Tree_NodePtr* found = FindChild(name.view());
-  return found == nullptr ? nullptr : found->get();
+  return FindChildAndNode(name.view()).node;
 }
 
 Tree_NodePtr Tree_Node::Get(const RWCString& name, const Tree_NodePtr& this_ptr) {
@@ -27,20 +26,26 @@ Tree_NodePtr& Tree_Node::GetByRef(const RWCString& name, Tree_NodePtr& this_ptr)
 
 // ---- Multi-level walk ---------------------------------------------------------------------
 
-const Tree_NodePtr& Tree_Node::Walk(const Tree_Node* first, Tree_Path& path,
-                                    const Tree_NodePtr& this_ptr) {
-  const Tree_NodePtr* reached = &this_ptr;
+Tree_NodePtrVec::Found Tree_Node::WalkToNode(const Tree_Node* first, Tree_Path& path,
+                                             const Tree_NodePtr& this_ptr) {
+  // `this_ptr` is not a const object (see below), and the node is read through the handle once.
+  Tree_NodePtrVec::Found reached{const_cast<Tree_NodePtr*>(&this_ptr), this_ptr.get()};
   const Tree_Node* node = first;
   for (;;) {
     const std::string_view element = path.GetRootView();
-    if (element.empty()) return *reached;  // an empty element ends the walk where it is
-    const Tree_NodePtr* found = node != nullptr ? node->FindChild(element) : nullptr;
-    if (found == nullptr) return NULL_TREE_NODE_PTR;
-    const Tree_NodePtr& child = *found;
-    if (path.IsOnlyRoot() != 0) return child;
-    reached = &child;
-    node = child.get();
+    if (element.empty()) return reached;  // an empty element ends the walk where it is
+    if (node == nullptr) return Tree_NodePtrVec::Found{};
+    const Tree_NodePtrVec::Found found = node->FindChildAndNode(element);
+    if (found.handle == nullptr || path.IsOnlyRoot() != 0) return found;
+    reached = found;
+    node = found.node;
   }
+}
+
+const Tree_NodePtr& Tree_Node::Walk(const Tree_Node* first, Tree_Path& path,
+                                    const Tree_NodePtr& this_ptr) {
+  const Tree_NodePtrVec::Found found = WalkToNode(first, path, this_ptr);
+  return found.handle != nullptr ? *found.handle : NULL_TREE_NODE_PTR;
 }
 
 const Tree_NodePtr& Tree_Node::SubTreeOnly(const Tree_NodePtr& found) {
@@ -83,7 +88,9 @@ Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_p
   for (;;) {
     const std::string_view element = path.GetRootView();
     if (element.empty()) return *reached;
-    const Tree_NodePtr* child = node->FindChild(element);
+    const Tree_NodePtrVec::Found found = node->FindChildAndNode(element);
+    const Tree_NodePtr* child = found.handle;
+    Tree_Node* next = found.node;
     if (child == nullptr) {
       Tree_NodePtr created(new Tree_Node(RWCString(element)));
       if (protect) created.SetToggle(&TRUE_BOOL);
@@ -91,6 +98,7 @@ Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_p
       // the detached child, so the result always holds a node: the one made for the last
       // element. The detached nodes die when the walk returns, which clears the parent link
       // of the result, so it is a parentless node outside the tree.
+      next = created.get();
       if (node->Insert(created, node->GetChildCount()) != 0) {
         if (path.IsOnlyRoot() != 0) return created;  // the stored handle's family, no count change
         child = &node->ChildHandle(node->GetChildCount() - 1);
@@ -101,7 +109,7 @@ Tree_NodePtr Tree_Node::WalkCreating(Tree_Path& path, const Tree_NodePtr& this_p
     }
     if (path.IsOnlyRoot() != 0) return *child;
     reached = child;
-    node = child->get();
+    node = next;
   }
 }
 

@@ -38,8 +38,9 @@ int CountChildren(Tree_Node& node, bool want_sub_tree) {
 
 RWCString Tree_Node::GetValue(const RWCString& path, const Tree_NodePtr& this_ptr) {
   Tree_Path walk(path.view(), Tree_Path::Borrow{});
-  const Tree_NodePtr& found = Walk(this, walk, this_ptr);
-  if (found.get() == nullptr) {
+  // The node itself, not read through its handle: the walk read the node's first line.
+  const Tree_Node* const found = WalkToNode(this, walk, this_ptr).node;
+  if (found == nullptr) {
     TREE_LOG(7,
              "GetValue(RWCString & path,Tree_NodePtr & this_ptr) : path %s does not exist, "
              "return empty string\n",

@@ -93,3 +93,47 @@ TEST(TreeAlgebra, KindsTravelWithEveryCopyAndNeverReachTheChecksum) {
   untyped->ExecuteOnEntireSubtree([](Tree_Node* node) { node->SetKind(Tree_NodeKind::kUntyped); });
   EXPECT_EQ(r->GetChecksum(), untyped->GetChecksum());
 }
+
+// A copy of a node wider than its children vector's first block and than the name index's
+// threshold: lookups, later changes and completion counting behave as in the source.
+TEST(Duplicate, AWideCopyFindsFirstNamesAndCountsCompletionAsInserts) {
+  const Tree_NodePtr r = MakeBranch("r");
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "n" + std::to_string(i % 7);
+    if (i % 3 == 0) {
+      AddLeaf(r, name, "v" + std::to_string(i));
+    } else {
+      AddLeaf(AddBranch(r, name), "deep", std::to_string(i));
+    }
+  }
+  const Tree_NodePtr copy = r->DuplicateFromHereDown(true);
+  ASSERT_EQ(20, copy->GetChildCount());
+  EXPECT_EQ(Dump(r), Dump(copy));
+  for (int i = 0; i < 7; ++i) {
+    const RWCString name("n" + std::to_string(i));
+    const Tree_NodePtr found = copy->Get(name, copy);
+    EXPECT_EQ(r->GetIndex(r->Get(name, r)), copy->GetIndex(found)) << name.data();
+    EXPECT_EQ(copy.get(), found->GetParent());
+  }
+  EXPECT_EQ(RWCString("2"), copy->GetValue(RWCString("n2\\deep"), copy));
+
+  // An incomplete leaf deep in the copy makes its ancestors incomplete, and back.
+  const Tree_NodePtr deep = copy->GetRelativeNode(RWCString("n1\\deep"), copy);
+  deep->SetSingleNodeComplete(false);
+  EXPECT_FALSE(copy->IsSubtreeComplete());
+  EXPECT_EQ(19, Tree_NodeTestAccess::CompleteSons(*copy));
+  deep->SetSingleNodeComplete(true);
+  EXPECT_TRUE(copy->IsSubtreeComplete());
+  EXPECT_EQ(20, Tree_NodeTestAccess::CompleteSons(*copy));
+
+  // The copy grows past the room it was given and shrinks like any node.
+  const Tree_NodePtr added = AddBranch(copy, "n0");
+  EXPECT_EQ(21, copy->GetChildCount());
+  EXPECT_EQ(copy->GetChildAt(0), copy->Get(RWCString("n0"), copy));
+  EXPECT_EQ(1, copy->Remove(0));
+  EXPECT_EQ(copy->GetChildAt(6), copy->Get(RWCString("n0"), copy));
+  EXPECT_EQ(1, copy->Remove(RWCString("n0")));
+  EXPECT_EQ(copy->GetChildAt(12), copy->Get(RWCString("n0"), copy));
+  EXPECT_EQ(added, copy->GetChildAt(18));
+  EXPECT_EQ(19, Tree_NodeTestAccess::CompleteSons(*copy));
+}

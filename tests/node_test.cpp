@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
@@ -85,4 +87,35 @@ TEST(Node, DestroyingALargeTreeGivesItsPagesBack) {
   const double kept = resident() - before;
   EXPECT_GT(grown, 30e6);  // 300,301 nodes of well over 100 bytes each
   EXPECT_LT(kept, grown / 10) << "grown " << grown << " bytes, kept " << kept;
+}
+
+// A host's class derived from Tree_Node is larger than the node heap's node block: its own
+// fields must survive every handle made over it and its place in a tree. Tree_Node has no
+// virtual destructor, so the host deletes it as its own type, with its families disowned.
+TEST(Node, ADerivedNodeKeepsItsOwnFieldsThroughHandlesAndTheTree) {
+  struct Tagged : Tree_Node {
+    explicit Tagged(const char* name) : Tree_Node(name) {
+      std::fill(std::begin(tag), std::end(tag), '\0');  // as a free family slot reads
+    }
+    bool Intact() const {
+      return std::all_of(std::begin(tag), std::end(tag), [](char c) { return c == '\0'; });
+    }
+    char tag[40];
+  };
+  auto* const tagged = new Tagged("tagged");
+  {
+    Tree_NodePtr first(tagged);  // the first family over the node
+    first.Disown();
+    const Tree_NodePtr copy = first;
+    const Tree_NodePtr root = MakeBranch("root");
+    EXPECT_EQ(1, root->Add(first));
+    AddLeaf(first, "leaf", "1");
+    EXPECT_TRUE(tagged->Intact());
+    EXPECT_EQ(tagged, root->GetRelativeNode(RWCString("tagged"), root).get());
+    EXPECT_EQ(RWCString("1"), root->GetValue(RWCString("tagged\\leaf"), root));
+    EXPECT_EQ(1, root->Remove(0));
+    EXPECT_EQ(2, first.UseCount());
+    EXPECT_TRUE(tagged->Intact());
+  }
+  delete tagged;
 }
