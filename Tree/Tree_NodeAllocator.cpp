@@ -12,8 +12,6 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <mutex>
-#include <vector>
 #endif
 
 namespace {
@@ -61,42 +59,34 @@ const NodeHeap& Heap() noexcept {
 
 // mimalloc takes memory from the system in segments of 32 MiB at aligned addresses; a tree
 // of a million nodes touches some 45,000 fresh pages of them, and faulting them in one 4 KiB
-// page at a time was about half the time of building or copying it. Each segment the node
-// heap uses is advised for transparent huge pages, so it is faulted in 2 MiB at a time where
-// the system allows. mimalloc still gives free spans back (that splits a huge page, and the
-// advice stays with the range), so the resident set falls as before once a tree is destroyed.
+// page at a time was about half the time of building or copying it. Once a thread holds many
+// blocks, each segment it allocates from is advised for transparent huge pages, so it is
+// faulted in 2 MiB at a time where the system allows. mimalloc still gives free spans back
+// (that splits a huge page, and the advice stays with the range), so the resident set falls
+// as before once a tree is destroyed. A thread with a small tree keeps 4 KiB pages: a 2 MiB
+// page would be mostly empty.
 constexpr std::uintptr_t kSegmentBytes = std::uintptr_t{1} << 25;
+constexpr long kHugeFromBlocks = 1L << 16;
 
-struct AdvisedSegments {
-  std::mutex mutex;
-  std::vector<std::uintptr_t> bases;  // every segment advised so far, each advised once
-};
-AdvisedSegments& Advised() noexcept {
-  static AdvisedSegments* const advised = new AdvisedSegments;  // never destroyed: used at exit
-  return *advised;
-}
-void AdviseHuge(std::uintptr_t base) noexcept {
-  // A part of the range that is not mapped makes the call fail for that part only.
-  (void)madvise(reinterpret_cast<void*>(base), kSegmentBytes, MADV_HUGEPAGE);
-}
-// The segment this thread last saw, so the common case costs one comparison.
-thread_local std::uintptr_t t_last_segment = 0;
+// Blocks this thread allocated less those it freed (blocks freed on other threads are not
+// seen: an estimate, which is all a hint needs).
+thread_local long t_held_blocks = 0;
+// The segments this thread advised last. Advising a segment again is harmless, so a few
+// suffice, and no thread waits for another.
+constexpr int kRecentSegments = 8;
+thread_local std::uintptr_t t_advised[kRecentSegments] = {};
+thread_local int t_next_advised = 0;
 
 void NoteSegment(const void* block) noexcept {
+  if (++t_held_blocks < kHugeFromBlocks) return;
   const std::uintptr_t base = reinterpret_cast<std::uintptr_t>(block) & ~(kSegmentBytes - 1);
-  if (base == t_last_segment) return;
-  t_last_segment = base;
-  AdvisedSegments& advised = Advised();
-  const std::lock_guard<std::mutex> lock(advised.mutex);
-  for (std::uintptr_t known : advised.bases) {
+  for (const std::uintptr_t known : t_advised) {
     if (known == base) return;
   }
-  try {
-    advised.bases.push_back(base);
-  } catch (...) {
-    return;  // only a hint: the segment goes unadvised
-  }
-  AdviseHuge(base);
+  t_advised[t_next_advised] = base;
+  t_next_advised = (t_next_advised + 1) % kRecentSegments;
+  // A part of the range that is not mapped makes the call fail for that part only.
+  (void)madvise(reinterpret_cast<void*>(base), kSegmentBytes, MADV_HUGEPAGE);
 }
 
 #endif
@@ -123,6 +113,7 @@ void Tree_NodeAllocator::Free(void* block) noexcept {
   ++t_freed_blocks;
 #if TREE_NODE_ALLOCATOR
   if (const auto free = Heap().free) {
+    --t_held_blocks;
     free(block);
     return;
   }

@@ -7,9 +7,10 @@
 //
 // Threads: every member may be called from any thread; a block may be freed on another thread
 // than the one that allocated it. Large destructions hand the freed memory back to the system
-// (see ReturnFreedMemory), so a destroyed tree does not keep its pages. The node heap's
-// memory is advised for transparent huge pages, so a new tree faults its pages in 2 MiB at a
-// time where the system allows it.
+// (see ReturnFreedMemory), so a destroyed tree does not keep its pages. Once a thread holds
+// some 65,000 blocks, the memory it allocates from is advised for transparent huge pages, so
+// a large tree faults its pages in 2 MiB at a time where the system allows it; a small tree
+// keeps 4 KiB pages.
 #pragma once
 
 #include <cstddef>
