@@ -68,11 +68,7 @@ void* Tree_Value::operator new(std::size_t size) {
 }
 
 void* Tree_Value::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  try {
-    return Tree_NodeAllocator::Allocate(size);
-  } catch (...) {
-    return nullptr;
-  }
+  return Tree_NodeAllocator::TryAllocate(size);
 }
 
 void Tree_Value::operator delete(void* block) noexcept {

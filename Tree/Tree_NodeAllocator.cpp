@@ -108,6 +108,14 @@ void* Tree_NodeAllocator::Allocate(std::size_t size) {
   return ::operator new(size);
 }
 
+void* Tree_NodeAllocator::TryAllocate(std::size_t size) noexcept {
+  try {
+    return Allocate(size);
+  } catch (...) {
+    return nullptr;
+  }
+}
+
 void Tree_NodeAllocator::Free(void* block) noexcept {
   if (block == nullptr) return;
   ++t_freed_blocks;

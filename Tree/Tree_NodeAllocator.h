@@ -21,6 +21,9 @@ class Tree_NodeAllocator {
  public:
   // A block of at least `size` bytes aligned for any object; raises std::bad_alloc.
   static void* Allocate(std::size_t size);
+  // The same, or null where Allocate would raise: for the nothrow operator new of the classes
+  // that live in the node heap.
+  static void* TryAllocate(std::size_t size) noexcept;
   // Frees a block made by Allocate (null is ignored).
   static void Free(void* block) noexcept;
 

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -205,8 +207,11 @@ void Tree_NodePtrVec::reserve(int count) {
 
 void Tree_NodePtrVec::GrowForOneMore() {
   // Powers of two past the inline slots, so a wide node's slots fill their block as a
-  // doubling vector's would (1,000 children in 1,024 slots, not 1,280).
-  Grow(m_capacity < 8 ? 8 : m_capacity * 2);
+  // doubling vector's would (1,000 children in 1,024 slots, not 1,280). Children are counted
+  // in an int: past that many, an insertion fails as a failed allocation does.
+  constexpr unsigned kMost = std::numeric_limits<int>::max();
+  if (m_capacity >= kMost) throw std::bad_alloc();
+  Grow(m_capacity < 8 ? 8 : (m_capacity > kMost / 2 ? kMost : m_capacity * 2));
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
@@ -410,7 +415,7 @@ int Tree_Node::GetIndex(const Tree_NodePtr& a_child) const {
 }
 
 Tree_NodePtr* Tree_Node::FindChild(std::string_view name) const {
-  return m_children != nullptr ? m_children->findFirst(name) : nullptr;
+  return FindChildAndNode(name).handle;
 }
 
 int Tree_Node::FindChildIndex(std::string_view name) const {

@@ -73,8 +73,6 @@ class Tree_NodePtrVec {
     Tree_Node* node;
   };
   Found find(std::string_view name) const noexcept;
-  // The stored handle of find(name), or null.
-  Tree_NodePtr* findFirst(std::string_view name) const noexcept { return find(name).handle; }
 
   // Makes room for `count` slots in all, so that as many insertions allocate no slots.
   // Raises std::bad_alloc, with nothing changed, when the room cannot be had.

@@ -193,28 +193,28 @@ inline void StoreBigEndian(char* out, std::uint32_t value) {
   std::memcpy(out, &bytes, 4);
 }
 
+// Copies the `length` bytes at `in` (sizeof(Word) <= length <= 2 * sizeof(Word)) as a head
+// and a tail word, which overlap where `length` is less than two words.
+template <class Word>
+inline void CopyHeadAndTail(char* out, const char* in, std::size_t length) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, in, sizeof(Word));
+  std::memcpy(&tail, in + length - sizeof(Word), sizeof(Word));
+  std::memcpy(out, &head, sizeof(Word));
+  std::memcpy(out + length - sizeof(Word), &tail, sizeof(Word));
+}
+
 // Copies `length` bytes. Names and values are mostly a few bytes long, where a call to
 // memcpy costs more than the copy; up to 16 bytes take two overlapping loads and stores of a
 // fixed size, which read and write nothing outside either range.
 inline void CopyBytes(char* out, const char* in, std::size_t length) {
-  if (length >= 8) {
-    if (length > 16) {
-      std::memcpy(out, in, length);
-      return;
-    }
-    std::uint64_t head;
-    std::uint64_t tail;
-    std::memcpy(&head, in, 8);
-    std::memcpy(&tail, in + length - 8, 8);
-    std::memcpy(out, &head, 8);
-    std::memcpy(out + length - 8, &tail, 8);
+  if (length > 16) {
+    std::memcpy(out, in, length);
+  } else if (length >= 8) {
+    CopyHeadAndTail<std::uint64_t>(out, in, length);
   } else if (length >= 4) {
-    std::uint32_t head;
-    std::uint32_t tail;
-    std::memcpy(&head, in, 4);
-    std::memcpy(&tail, in + length - 4, 4);
-    std::memcpy(out, &head, 4);
-    std::memcpy(out + length - 4, &tail, 4);
+    CopyHeadAndTail<std::uint32_t>(out, in, length);
   } else if (length > 0) {
     out[0] = in[0];
     out[length / 2] = in[length / 2];
