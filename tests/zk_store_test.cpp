@@ -877,17 +877,18 @@ Lines ShapeOfItsVersion(const Tree_NodePtr& tree) {
 
 }  // namespace
 
-// 100 pushes of one changed value each, in small chunks, while two threads pull in a loop,
-// two replicas follow, and a third thread collects garbage in a loop: every pull succeeds and
-// every tree a reader holds is one complete version; no reader ever meets a collected chunk
-// (the grace period covers every root it may still be reading); garbage is deleted as the
+// Pushes of one changed value each, in small chunks, for three grace periods and at least 100
+// versions, while two threads pull in a loop, two replicas follow, and a third thread collects
+// garbage in a loop: every pull succeeds and every tree a reader holds is one complete version;
+// no reader ever meets a collected chunk (the grace period, two seconds, covers every root a
+// reader may still be reading, even one starved by a loaded machine); garbage is deleted as the
 // pushes go; and once the grace period is over, the server holds exactly the chunks of the
 // current tree, as many and as large as a fresh push of it.
 TEST(ZkStore, GarbageCollectionUnderConcurrentReadersKeepsEveryReadCompleteAndTheStoreBounded) {
   const std::string znode = Znode();
   Tree_ZkOptions writing = Options();
   writing.chunk_bytes = 1024;
-  writing.gc_grace_ms = 500;
+  writing.gc_grace_ms = 2000;
   Tree_ZkStore pusher(writing);
   ASSERT_TRUE(pusher.Push(Version(0), znode));
   Tree_ZkOptions reading = Options();
@@ -939,9 +940,13 @@ TEST(ZkStore, GarbageCollectionUnderConcurrentReadersKeepsEveryReadCompleteAndTh
       deleted += count;
     }
   });
-  for (int version = 1; version <= 100; ++version) {
-    const Tree_Status pushed = pusher.Push(Version(version), znode);
-    EXPECT_TRUE(pushed) << version << ": " << pushed.Message();
+  const auto end =
+      std::chrono::steady_clock::now() + 3 * std::chrono::milliseconds(writing.gc_grace_ms);
+  int last = 0;
+  while (last < 100 || std::chrono::steady_clock::now() < end) {
+    ++last;
+    const Tree_Status pushed = pusher.Push(Version(last), znode);
+    EXPECT_TRUE(pushed) << last << ": " << pushed.Message();
   }
   done = true;
   for (std::thread& thread : threads) thread.join();
@@ -956,7 +961,7 @@ TEST(ZkStore, GarbageCollectionUnderConcurrentReadersKeepsEveryReadCompleteAndTh
   for (const auto& replica : replicas) {
     EXPECT_TRUE(Eventually([&] {
       const auto lock = replica->Lock();
-      return Shape(replica->Tree()) == Shape(Version(100));
+      return Shape(replica->Tree()) == Shape(Version(last));
     }));
     EXPECT_TRUE(replica->LastError()) << replica->LastError().Message();
   }
@@ -964,7 +969,7 @@ TEST(ZkStore, GarbageCollectionUnderConcurrentReadersKeepsEveryReadCompleteAndTh
   Tree_ZkOptions no_grace = writing;
   no_grace.gc_grace_ms = 0;
   ASSERT_TRUE(Tree_ZkStore(no_grace).CollectGarbage(znode));
-  ASSERT_TRUE(Tree_ZkStore(no_grace).Push(Version(100), znode + "-fresh"));
+  ASSERT_TRUE(Tree_ZkStore(no_grace).Push(Version(last), znode + "-fresh"));
   Raw raw;
   const std::vector<std::string> held = raw.Chunks(znode);
   EXPECT_EQ(raw.Chunks(znode + "-fresh"), held);
