@@ -1,6 +1,7 @@
 // JSON export: an explicit stack of open branches, a small escaper of our own that checks
 // UTF-8 as it copies, and output through Tree_ByteOutput (a bounded buffer for streams).
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,38 @@ std::size_t Utf8Length(const unsigned char* at, const unsigned char* end) {
   return length;
 }
 
+// Writes the escape of the ASCII byte `c` (a quote, a backslash or a control byte) at `out`.
+char* WriteEscape(unsigned c, char* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  out[0] = '\\';
+  switch (c) {
+    case '"':
+    case '\\':
+      out[1] = static_cast<char>(c);
+      return out + 2;
+    case '\b':
+      out[1] = 'b';
+      return out + 2;
+    case '\f':
+      out[1] = 'f';
+      return out + 2;
+    case '\n':
+      out[1] = 'n';
+      return out + 2;
+    case '\r':
+      out[1] = 'r';
+      return out + 2;
+    case '\t':
+      out[1] = 't';
+      return out + 2;
+    default:
+      std::memcpy(out + 1, "u00", 3);
+      out[4] = kHex[c >> 4];
+      out[5] = kHex[c & 0xf];
+      return out + 6;
+  }
+}
+
 class JsonWriter {
  public:
   JsonWriter(Tree_ByteOutput& out, const Tree_JsonWriteOptions& options)
@@ -35,17 +68,17 @@ class JsonWriter {
     bool written = Value(top);
     while (written && !m_open.empty()) {
       Frame& frame = m_open.back();
-      Tree_Node& node = *frame.node;
-      if (frame.next == node.GetChildCount()) {
-        const bool empty = frame.next == 0 && !frame.described;
+      if (frame.children.Done()) {
+        const bool empty = frame.children.Taken() == 0 && !frame.described;
         const char closing = frame.is_array ? ']' : '}';
         m_open.pop_back();
         if (!empty) written = NewLine();
         m_out.Append(closing);
         continue;
       }
-      Tree_Node& child = *node.GetChildAt(frame.next).get();
-      if (frame.next++ > 0 || frame.described) m_out.Append(',');
+      const bool first = frame.children.Taken() == 0;
+      Tree_Node& child = *frame.children.Take();
+      if (!first || frame.described) m_out.Append(',');
       written = NewLine();
       if (written && !frame.is_array) {
         m_current = &child;
@@ -67,8 +100,9 @@ class JsonWriter {
  private:
   enum class Failure { kNone, kUtf8, kIndent, kStream };
   struct Frame {
-    Tree_Node* node;
-    int next;
+    Frame(Tree_Node* node, bool array, bool descriptor)
+        : children(node), is_array(array), described(descriptor) {}
+    Tree_ChildCursor children;
     bool is_array;
     bool described;
   };
@@ -107,59 +141,44 @@ class JsonWriter {
     return true;
   }
 
+  // Writes the string a piece at a time into the output's room: at most six bytes (\u00XX)
+  // per input byte, and a multibyte sequence may run three bytes past its piece.
   bool String(std::string_view text) {
-    std::string& out = m_out.Bytes();
-    out += '"';
-    const auto* at = reinterpret_cast<const unsigned char*>(text.data());
-    const auto* end = at + text.size();
+    static constexpr std::size_t kPiece = 4096;
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    char* out = m_out.Room(8 + 6 * std::min(text.size(), kPiece));
+    *out++ = '"';
     while (at < end) {
-      const auto* run = at;
-      at = reinterpret_cast<const unsigned char*>(
-          Tree_JsonPlainEnd(reinterpret_cast<const char*>(at), reinterpret_cast<const char*>(end)));
-      out.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(at - run));
-      if (at == end) break;
-      const unsigned c = *at;
-      if (c >= 0x80) {
-        const std::size_t length = Utf8Length(at, end);
-        if (length == 0) {
-          m_failure = Failure::kUtf8;
-          return false;
+      const char* const stop = static_cast<std::size_t>(end - at) > kPiece ? at + kPiece : end;
+      if (at != text.data()) out = m_out.Room(8 + 6 * static_cast<std::size_t>(stop - at));
+      while (at < stop) {
+        const char* const run = at;
+        at = Tree_JsonPlainEnd(at, stop);
+        std::memcpy(out, run, static_cast<std::size_t>(at - run));
+        out += at - run;
+        if (at == stop) break;
+        const auto c = static_cast<unsigned char>(*at);
+        if (c >= 0x80) {
+          const std::size_t length = Utf8Length(reinterpret_cast<const unsigned char*>(at),
+                                                reinterpret_cast<const unsigned char*>(end));
+          if (length == 0) {
+            m_out.Advance(out);
+            m_failure = Failure::kUtf8;
+            return false;
+          }
+          std::memcpy(out, at, length);
+          out += length;
+          at += length;
+          continue;
         }
-        out.append(reinterpret_cast<const char*>(at), length);
-        at += length;
-        continue;
+        ++at;
+        out = WriteEscape(c, out);
       }
-      ++at;
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default: {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
-        }
-      }
+      m_out.Advance(out);
     }
-    out += '"';
+    *out++ = '"';
+    m_out.Advance(out);
     return true;
   }
 
@@ -174,7 +193,7 @@ class JsonWriter {
     const Tree_NodeKind kind = Tree_JsonMapping::ExportKind(node);
     if (Tree_JsonMapping::NeedsDescriptor(node, m_exact)) {
       m_out.Append('{');
-      m_open.push_back({&node, 0, false, true});
+      m_open.emplace_back(&node, false, true);
       return Descriptor(node, kind);
     }
     if (node.IsLeaf()) return Scalar(kind, node.TreeValue()->Value().view());
@@ -184,7 +203,7 @@ class JsonWriter {
     }
     const bool is_array = kind == Tree_NodeKind::kArray;
     m_out.Append(is_array ? '[' : '{');
-    m_open.push_back({&node, 0, is_array, false});
+    m_open.emplace_back(&node, is_array, false);
     return true;
   }
 

@@ -4,40 +4,15 @@
 #include <cstring>
 #include <vector>
 
-#include "formats/Tree_ByteOutput.h"
 #include "formats/Tree_FormatInternal.h"
 #include "formats/Tree_JsonMapping.h"
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
-
 constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
-
-bool IsControl(unsigned char c) {
-  return c < 0x20 || c == 0x7f;
-}
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
-}
-
-void AppendControl(unsigned char c, std::string& out) {
-  switch (c) {
-    case '\n':
-      out += "\\n";
-      return;
-    case '\r':
-      out += "\\r";
-      return;
-    case '\t':
-      out += "\\t";
-      return;
-    default:
-      out += "\\x";
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 0xf];
-  }
 }
 
 int HexValue(char c) {
@@ -45,12 +20,6 @@ int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// A leaf under an object or an array takes the type of its value unless marked.
-bool IsTypedContext(const Tree_Node* parent) {
-  return parent != nullptr && (parent->GetKind() == Tree_NodeKind::kObject ||
-                               parent->GetKind() == Tree_NodeKind::kArray);
 }
 
 // Reads one line's fields; every failure names the byte (from 0 in the line) where it broke.
@@ -346,7 +315,7 @@ class TextReader {
       }
       has_value = true;
       Tree_Node* parent = depth > 0 ? m_open[depth - 1] : nullptr;
-      if (leaf && !marked && IsTypedContext(parent)) {
+      if (leaf && !marked && Tree_IsTypedContext(parent)) {
         line.SkipBlanks();
         if (line.PeekIs('"')) {
           if (!line.ReadQuoted(m_value)) return Fail(line.Error(), line.ErrorAt());
@@ -395,49 +364,6 @@ class TextReader {
   std::string m_value;
 };
 
-// Appends `text` with its control bytes escaped and a backslash before each other byte for
-// which `needs_backslash(byte, position)` holds.
-// The bytes between two escapes go out in one append.
-template <class NeedsBackslash>
-void AppendEscaped(std::string_view text, std::string& out, NeedsBackslash needs_backslash) {
-  std::size_t run = 0;  // the first byte not written yet
-  for (std::size_t at = 0; at < text.size(); ++at) {
-    const auto byte = static_cast<unsigned char>(text[at]);
-    const bool control = IsControl(byte);
-    if (!control && !needs_backslash(text[at], at)) continue;
-    out.append(text.data() + run, at - run);
-    run = at + 1;
-    if (control) {
-      AppendControl(byte, out);
-    } else {
-      out += '\\';
-      out += text[at];
-    }
-  }
-  out.append(text.data() + run, text.size() - run);
-}
-
-bool NeedsNoEscape(std::string_view text) {
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsControl(byte) || c == '\\' || c == ' ' || c == '=' || c == '#' || c == '"') return false;
-  }
-  return true;
-}
-
-void AppendKindMark(Tree_NodeKind kind, std::string& out) {
-  out += ' ';
-  if (kind == Tree_NodeKind::kObject) {
-    out += "{}";
-  } else if (kind == Tree_NodeKind::kArray) {
-    out += "[]";
-  } else {
-    out += '(';
-    out += Tree_JsonMapping::KindName(kind);
-    out += ')';
-  }
-}
-
 }  // namespace
 
 Tree_NodePtr Tree_ReadText(Tree_ByteInput& input, const Tree_TextReadOptions& options,
@@ -455,133 +381,4 @@ Tree_NodePtr Tree_Text::Read(std::istream& in, const Tree_TextReadOptions& optio
                              Tree_FormatError* error) {
   Tree_ByteInput input = Tree_ByteInput::FromStream(in);
   return Tree_ReadText(input, options, error);
-}
-
-void Tree_Text::AppendName(std::string_view name, std::string& out) {
-  // A reader drops a byte order mark that opens the text, so a name that starts with one
-  // (as the top node's name does on the first line) has its first byte escaped.
-  if (name.starts_with(kByteOrderMark)) {
-    out += "\\xef";
-    name.remove_prefix(1);
-  }
-  if (NeedsNoEscape(name)) {
-    out += name;
-    return;
-  }
-  AppendEscaped(name, out,
-                [](char c, std::size_t) { return c == '\\' || c == ' ' || c == '=' || c == '#'; });
-}
-
-void Tree_Text::AppendValue(std::string_view value, std::string& out) {
-  AppendEscaped(value, out, [&value](char c, std::size_t at) {
-    return c == '\\' || (c == ' ' && (at == 0 || at + 1 == value.size())) || (c == '"' && at == 0);
-  });
-}
-
-void Tree_Text::AppendQuoted(std::string_view value, std::string& out) {
-  out += '"';
-  AppendEscaped(value, out, [](char c, std::size_t) { return c == '\\' || c == '"'; });
-  out += '"';
-}
-
-void Tree_Text::AppendPath(std::string_view path, std::string& out) {
-  AppendEscaped(path, out, [](char, std::size_t) { return false; });
-}
-
-void Tree_Text::WriteLine(const Tree_Node& node, std::size_t depth, std::string& out) {
-  out.append(depth * 2, ' ');
-  AppendName(node.KeyName().view(), out);
-  const Tree_NodeKind kind = node.GetKind();
-  const Tree_Value* value = node.TreeValue();
-  // A leaf under an object or an array is written bare when its text gives its kind back,
-  // in quotes when it is a string that would not, and with its kind mark otherwise.
-  bool quoted = false;
-  bool mark = kind != Tree_NodeKind::kUntyped;
-  if (node.IsLeaf() && IsTypedContext(node.GetParent())) {
-    const std::string_view text = value->Value().view();
-    const Tree_NodeKind inferred = Tree_JsonMapping::LiteralKind(text);
-    if (kind == Tree_NodeKind::kString) {
-      quoted = inferred != Tree_NodeKind::kString || (!text.empty() && text[0] == '"');
-      mark = false;
-    } else {
-      mark = kind != inferred;
-    }
-  }
-  if (mark) AppendKindMark(kind, out);
-  if (!node.IsSingleNodeComplete()) out += " !";
-  if (value != nullptr) {
-    out += ' ';
-    if (value->IsChange() != 0) {
-      out += '*';
-      if (value->IsChange() != 1) out += std::to_string(value->IsChange());
-    }
-    out += node.IsLeaf() ? "=" : ":=";
-    if (quoted) {
-      out += ' ';
-      AppendQuoted(value->Value().view(), out);
-    } else if (!value->Value().view().empty()) {
-      out += ' ';
-      AppendValue(value->Value().view(), out);
-    }
-  }
-  out += '\n';
-}
-
-namespace {
-
-bool WriteText(const Tree_NodePtr& tree, Tree_ByteOutput& out, const Tree_TextWriteOptions& options,
-               Tree_FormatError* error) {
-  const auto fail = [error](Tree_StatusCode code, std::string message) {
-    if (error != nullptr) {
-      error->code = code;
-      error->message = std::move(message);
-    }
-    return false;
-  };
-  if (tree == nullptr) return fail(Tree_StatusCode::kInvalidInput, "no tree to write");
-  struct Frame {
-    Tree_Node* node;
-    int next;
-  };
-  std::vector<Frame> open;
-  std::size_t indented = 0;
-  Tree_Node* node = tree.get();
-  for (;;) {
-    indented += open.size() * 2;
-    if (indented > options.max_indent_bytes) {
-      return fail(Tree_StatusCode::kTooLarge, Tree_FormatError::ShownPath(node->GetPath().view()) +
-                                                  ": the indentation would pass " +
-                                                  std::to_string(options.max_indent_bytes) +
-                                                  " bytes at depth " + std::to_string(open.size()));
-    }
-    Tree_Text::WriteLine(*node, open.size(), out.Bytes());
-    if (!out.MaybeFlush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
-    open.push_back({node, 0});
-    node = nullptr;
-    while (!open.empty()) {
-      Frame& frame = open.back();
-      if (frame.next < frame.node->GetChildCount()) {
-        node = frame.node->GetChildAt(frame.next++).get();
-        break;
-      }
-      open.pop_back();
-    }
-    if (node == nullptr) break;
-  }
-  if (!out.Flush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
-  return true;
-}
-
-}  // namespace
-
-bool Tree_Text::Write(const Tree_NodePtr& tree, std::string& out,
-                      const Tree_TextWriteOptions& options, Tree_FormatError* error) {
-  Tree_ByteOutput bytes(out);
-  return WriteText(tree, bytes, options, error);
-}
-
-bool Tree_Text::Write(const Tree_NodePtr& tree, std::ostream& out,
-                      const Tree_TextWriteOptions& options, Tree_FormatError* error) {
-  Tree_ByteOutput bytes(out);
-  return WriteText(tree, bytes, options, error);
 }

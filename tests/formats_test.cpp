@@ -330,6 +330,51 @@ TEST(TextFormat, RoundTripsEveryAwkwardNameAndValue) {
   EXPECT_EQ(-2, back->GetChildAt(12)->TreeValue()->IsChange());
 }
 
+TEST(TextFormat, LongTextsKeepEveryEscapeAndAStreamGetsTheSameBytes) {
+  // Each byte that needs care, at the ends and the middle of texts around the writers' steps
+  // (16 bytes a load, pieces of 4096), as names, plain values and typed strings.
+  const std::string specials[] = {
+      " ", "\\", "\n", "=", "#", "\"", "\x7f", std::string("\0", 1), "\xc3\xa9"};
+  Tree_NodePtr root = Branch("root");
+  Tree_NodePtr object = Branch("object");
+  object->SetKind(Tree_NodeKind::kObject);
+  root->Add(object);
+  int count = 0;
+  for (const std::size_t length : {1, 15, 16, 17, 33, 4095, 4096, 4097, 9000}) {
+    for (const std::string& special : specials) {
+      for (const std::size_t at : {std::size_t{0}, length / 2, length - 1}) {
+        std::string text(length, 'x');
+        text.replace(at, 1, special);
+        root->Add(new Tree_Node(RWCString("n" + text + "n"), new Tree_Value(RWCString(text), 0)));
+        Tree_NodePtr typed(new Tree_Node(RWCString("s" + std::to_string(count++)),
+                                         new Tree_Value(RWCString(text), 0)));
+        typed->SetKind(Tree_NodeKind::kString);
+        object->Add(typed);
+      }
+    }
+  }
+  const std::string text = Text(root);
+  Tree_FormatError error;
+  Tree_NodePtr back = Tree_Text::Read(text, {}, &error);
+  ASSERT_NE(nullptr, back) << error.ToString();
+  EXPECT_EQ("", Tree_Diff::Lines(*root.get(), *back.get()));
+  EXPECT_EQ(root->GetNodeNum(), back->GetNodeNum());
+  std::ostringstream stream;
+  ASSERT_TRUE(Tree_Text::Write(root, stream));
+  EXPECT_EQ(text, stream.str());
+  // JSON escapes its own set, a multibyte sequence across a piece boundary included.
+  Tree_NodePtr json = ReadJson(Compact(object));
+  ASSERT_NE(nullptr, json);
+  EXPECT_EQ("", Tree_Diff::Lines(*object.get(), *json.get()));
+  std::ostringstream json_stream;
+  ASSERT_TRUE(Tree_Json::Write(object, json_stream, {}));
+  EXPECT_EQ("", Tree_Diff::Lines(*object.get(), *ReadJson(json_stream.str()).get()));
+  // Appending keeps what the string held.
+  std::string appended = "kept\n";
+  ASSERT_TRUE(Tree_Text::Write(root, appended));
+  EXPECT_EQ("kept\n" + text, appended);
+}
+
 TEST(TextFormat, ReadsCommentsBlanksAndCrLfAndRejectsWithTheLineAndColumn) {
   Tree_NodePtr tree = Tree_Text::Read("# head\r\nr\r\n\r\n  a = 1  \r\n  # inner\n  b *= x\\ \n");
   ASSERT_NE(nullptr, tree);
