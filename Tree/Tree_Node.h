@@ -146,6 +146,11 @@ class Tree_Node {
   // logging at level 3, when this node is a leaf or `new_child` is null or would make a
   // cycle; nothing changes then.
   int Add(const Tree_NodePtr& new_child);
+  // Add for a handle the caller gives up: returns what Add returns and leaves `new_child`
+  // null once it is added. A new node (no parent, no children, stored nowhere) cannot make a
+  // cycle, so for one the handle moves into the children vector without Add's checks and
+  // without a count change: what readers building a tree from the top call.
+  int Add(Tree_NodePtr&& new_child);
   // Puts `new_child` at `child_index` and returns 1; a child that had a parent leaves it
   // first, and `child_index` counts after that. Returns 0 (level 3) like Add. Raises
   // RWBoundsErr, with nothing changed, unless 0 <= child_index <= the count after leaving.

@@ -303,6 +303,23 @@ int Tree_Node::Add(const Tree_NodePtr& new_child) {
   return Insert(new_child, end);
 }
 
+int Tree_Node::Add(Tree_NodePtr&& new_child) {
+  Tree_Node* const node = new_child.get();
+  if (node == nullptr || m_allows_children == 0 || node == this || node->m_parent != nullptr ||
+      node->GetChildCount() > 0 || node->m_stored.get() != nullptr) {
+    const int added = Add(static_cast<const Tree_NodePtr&>(new_child));
+    if (added != 0) new_child = Tree_NodePtr();
+    return added;
+  }
+  if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
+  m_children->append(std::move(new_child));  // may raise std::bad_alloc, nothing changed
+  node->m_parent = this;
+  // As Insert: a complete child raises the count, and the status follows.
+  if (node->m_subtree_complete) IncDecCompleteSons(+1);
+  UpdateCompletionStatus();
+  return 1;
+}
+
 int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
   TREE_LOG(7, "Start Insert(Tree_NodePtr& new_child, int child_index)\n");
   if (m_allows_children == 0) {

@@ -24,6 +24,40 @@ TEST(Children, RefusalsAreLoggedAndChangeNothing) {
   EXPECT_EQ(3, root->GetNodeNum());
 }
 
+TEST(Children, AddOfAGivenUpHandleMovesItInAsAddWould) {
+  Tree_NodePtr root = MakeBranch("root");
+  AddLeaf(root, "first", "1");
+  Tree_NodePtr fresh = MakeBranch("fresh");
+  Tree_Node* const raw = fresh.get();
+  fresh->SetSingleNodeComplete(false);
+  EXPECT_EQ(1, root->Add(std::move(fresh)));
+  EXPECT_EQ(nullptr, fresh.get());
+  EXPECT_EQ(raw, root->GetChildAt(1).get());
+  EXPECT_EQ(root.get(), raw->GetParent());
+  EXPECT_FALSE(root->IsSubtreeComplete());
+  EXPECT_EQ(raw, root->GetRelativeNode("fresh", root).get());
+  // A node with a parent leaves it, as with Add; the given-up handle is emptied too.
+  Tree_NodePtr other = MakeBranch("other");
+  Tree_NodePtr moved = root->GetChildAt(1);
+  EXPECT_EQ(1, other->Add(std::move(moved)));
+  EXPECT_EQ(nullptr, moved.get());
+  EXPECT_EQ(1, root->GetChildCount());
+  EXPECT_TRUE(root->IsSubtreeComplete());
+  EXPECT_EQ(other.get(), raw->GetParent());
+  raw->SetSingleNodeComplete(true);
+  EXPECT_TRUE(other->IsSubtreeComplete());
+  // Refused (a cycle, a leaf parent): nothing changes and the caller keeps its handle.
+  Tree_NodePtr up = other;
+  EXPECT_EQ(0, raw->Add(std::move(up)));
+  EXPECT_EQ(other.get(), up.get());
+  Tree_NodePtr leaf = root->GetChildAt(0);
+  Tree_NodePtr kept = MakeBranch("kept");
+  EXPECT_EQ(0, leaf->Add(std::move(kept)));
+  ASSERT_NE(nullptr, kept.get());
+  EXPECT_EQ(nullptr, kept->GetParent());
+  EXPECT_EQ(2, other->GetNodeNum());
+}
+
 TEST(Children, InsertMovesAChildBetweenParentsWithTheirCounters) {
   Tree_NodePtr root = MakeBranch("root");
   Tree_NodePtr from = AddBranch(root, "from");
