@@ -326,7 +326,7 @@ class JsonReader {
     if (m_open.empty()) {
       m_root = std::move(node);
     } else {
-      m_open.back().node->Add(node);
+      m_open.back().node->Add(std::move(node));
     }
     if (m_options.progress && (++m_nodes & 0xffff) == 0) {
       m_options.progress(m_in.Offset(), m_nodes);
