@@ -334,17 +334,18 @@ class TextReader {
              : new Tree_Node(RWCString(m_name)));
     if (has_value && !leaf) node->SetTreeValue(new Tree_Value(RWCString(m_value), flag));
     node->SetKind(kind);
+    Tree_Node* const made = node.get();
     m_open.resize(depth);
     if (depth == 0) {
-      m_root = node;
+      m_root = std::move(node);
     } else {
       if (m_open.back()->IsLeaf()) {
         return Fail("a leaf (name = value) cannot have children", name_at);
       }
-      m_open.back()->Add(node);
+      m_open.back()->Add(std::move(node));
     }
-    if (incomplete) node->SetSingleNodeComplete(false);
-    m_open.push_back(node.get());
+    if (incomplete) made->SetSingleNodeComplete(false);
+    m_open.push_back(made);
     if (m_options.progress && (++m_nodes & 0xffff) == 0) {
       m_options.progress(m_line_offset, m_nodes);
     }
