@@ -167,6 +167,17 @@ class Tree_Node {
 
   // The handle stored for child `index` (not a copy), or NULL_TREE_NODE_PTR (level 3).
   Tree_NodePtr& GetChildAt(int index);
+  // The node of child `index` for walks that keep the index in range themselves: inline, no
+  // message; RWBoundsErr unless 0 <= index < GetChildCount().
+  Tree_Node* ChildNodeAt(int index) const {
+    if (m_children == nullptr) ThrowNoChildren(index);
+    return m_children->at(index).get();
+  }
+  // The stored handle of that child, for a walk that fetches it ahead.
+  const Tree_NodePtr* ChildHandleAt(int index) const {
+    if (m_children == nullptr) ThrowNoChildren(index);
+    return &m_children->at(index);
+  }
   // The slot of the child that holds the node of `a_child`, or -1 (level 3 when this node
   // never had children).
   int GetIndex(const Tree_NodePtr& a_child) const;
@@ -460,6 +471,7 @@ class Tree_Node {
   void CalculateChecksumWalk(const char* pattern, bool ignore_order);
 
   void SetSubtreeComplete(bool complete);
+  [[noreturn]] static void ThrowNoChildren(int index);
   void IncDecCompleteSons(int change);
   void UpdateCompletionStatus();
 

@@ -411,6 +411,10 @@ void Tree_Node::AdoptCopy(Tree_NodePtr&& child) {
 
 // ---- Access -------------------------------------------------------------------------------
 
+void Tree_Node::ThrowNoChildren(int index) {
+  throw RWBoundsErr::IndexError(index, 0);
+}
+
 Tree_NodePtr& Tree_Node::GetChildAt(int index) {
   if (index < 0) {
     TREE_LOG(3, "GetChildAt : index is less then 0,return null Tree_NodePtr\n");
