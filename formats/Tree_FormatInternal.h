@@ -38,9 +38,10 @@ class Tree_ChildCursor {
   bool Done() const { return m_next == m_count; }
   // The next child; only when !Done().
   Tree_Node* Take() {
-    if (m_next + 2 * kAhead < m_count) __builtin_prefetch(&m_node->GetChildAt(m_next + 2 * kAhead));
-    if (m_next + kAhead < m_count) __builtin_prefetch(m_node->GetChildAt(m_next + kAhead).get());
-    return m_node->GetChildAt(m_next++).get();
+    if (m_next + 2 * kAhead < m_count)
+      __builtin_prefetch(m_node->ChildHandleAt(m_next + 2 * kAhead));
+    if (m_next + kAhead < m_count) __builtin_prefetch(m_node->ChildNodeAt(m_next + kAhead));
+    return m_node->ChildNodeAt(m_next++);
   }
 
  private:
