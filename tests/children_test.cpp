@@ -56,6 +56,11 @@ TEST(Children, AddOfAGivenUpHandleMovesItInAsAddWould) {
   ASSERT_NE(nullptr, kept.get());
   EXPECT_EQ(nullptr, kept->GetParent());
   EXPECT_EQ(2, other->GetNodeNum());
+  // The inline accessors see the same child and check the index as at() does.
+  EXPECT_EQ(raw, other->ChildNodeAt(0));
+  EXPECT_EQ(&other->GetChildAt(0), other->ChildHandleAt(0));
+  EXPECT_THROW(other->ChildNodeAt(1), RWBoundsErr);
+  EXPECT_THROW(raw->ChildNodeAt(0), RWBoundsErr);
 }
 
 TEST(Children, InsertMovesAChildBetweenParentsWithTheirCounters) {
