@@ -155,6 +155,23 @@ class JsonReader {
     }
   }
 
+  // A string, the opening quote next: its text as a view into the input when it stands
+  // there plain and whole (the usual case, which costs no copy), else unescaped into
+  // `buffer`. The view lasts until the next read.
+  bool ReadStringText(std::string& buffer, std::string_view& text) {
+    const char* const run = m_in.Cur() + 1;
+    const char* const end = m_in.End();
+    const char* const at = Tree_JsonPlainEnd(run, end);
+    if (at < end && *at == '"') {
+      text = std::string_view(run, static_cast<std::size_t>(at - run));
+      m_in.SetCur(at + 1);
+      return true;
+    }
+    if (!ReadString(buffer)) return false;
+    text = buffer;
+    return true;
+  }
+
   bool ReadEscape(std::string& out) {
     const std::size_t start = m_in.Offset();
     m_in.Skip();
@@ -271,6 +288,27 @@ class JsonReader {
     return true;
   }
 
+  // A number literal as a view into the input when it ends inside the chunk and is well
+  // formed, else copied into `buffer` by ReadNumber, which names what is wrong.
+  bool ReadNumberText(std::string& buffer, std::string_view& text) {
+    const char* const start = m_in.Cur();
+    const char* const end = m_in.End();
+    const char* at = start;
+    while (at < end && ((*at >= '0' && *at <= '9') || *at == '-' || *at == '+' || *at == '.' ||
+                        *at == 'e' || *at == 'E')) {
+      ++at;
+    }
+    const std::string_view run(start, static_cast<std::size_t>(at - start));
+    if (at < end && Tree_JsonMapping::IsNumber(run)) {
+      text = run;
+      m_in.SetCur(at);
+      return true;
+    }
+    if (!ReadNumber(buffer)) return false;
+    text = buffer;
+    return true;
+  }
+
   bool ReadWord(std::string_view word) {
     const std::size_t start = m_in.Offset();
     for (const char c : word) {
@@ -348,9 +386,18 @@ class JsonReader {
     if (c != '"' && c != 't' && c != 'f' && c != 'n' && c != '-' && (c < '0' || c > '9')) {
       return FailHere("a value");
     }
-    Tree_NodeKind kind;
-    if (!ReadScalar(m_text, kind)) return false;
-    Tree_NodePtr node(new Tree_Node(NextName(), new Tree_Value(RWCString(m_text), 0)));
+    Tree_NodeKind kind = Tree_NodeKind::kString;
+    std::string_view text;
+    if (c == '"') {
+      if (!ReadStringText(m_text, text)) return false;
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      kind = Tree_NodeKind::kNumber;
+      if (!ReadNumberText(m_text, text)) return false;
+    } else {
+      if (!ReadScalar(m_text, kind)) return false;
+      text = m_text;
+    }
+    Tree_NodePtr node(new Tree_Node(NextName(), new Tree_Value(RWCString(text), 0)));
     node->SetKind(kind);
     Place(std::move(node));
     return true;

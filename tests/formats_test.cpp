@@ -247,6 +247,29 @@ TEST(JsonFormat, StringsAreExactAtEveryPositionAndAcrossChunks) {
       EXPECT_EQ(special.text, tree->GetValue("1", tree).str()) << split;
     }
   }
+  // Numbers too: a literal split between two chunks at any byte reads whole, and a bad one
+  // is refused at the same byte as from one buffer.
+  for (std::size_t split = 0; split < 12; ++split) {
+    const std::string pad(Tree_ByteInput::kChunk - 2 - split, 'p');
+    for (const char* number : {"-12.5e+3", "-1.e5", "0123"}) {
+      const std::string document = "[\"" + pad + "\"," + number + ",7]";
+      std::istringstream in(document);
+      Tree_FormatError streamed, whole;
+      Tree_NodePtr tree = Tree_Json::Read(in, {}, &streamed);
+      Tree_NodePtr same = Tree_Json::Read(document, {}, &whole);
+      if (std::string_view(number) != "-12.5e+3") {
+        EXPECT_EQ(nullptr, tree) << split << number;
+        EXPECT_EQ(nullptr, same) << split << number;
+        EXPECT_EQ(whole.offset, streamed.offset) << split << number;
+        EXPECT_EQ(whole.message, streamed.message) << split << number;
+        continue;
+      }
+      ASSERT_NE(nullptr, tree) << split << ": " << streamed.ToString();
+      EXPECT_EQ("-12.5e+3", tree->GetValue("1", tree).str()) << split;
+      EXPECT_EQ(Tree_NodeKind::kNumber, tree->GetRelativeNode("1", tree)->GetKind());
+      EXPECT_EQ("7", tree->GetValue("2", tree).str()) << split;
+    }
+  }
 }
 
 TEST(JsonFormat, AnyTreeSurvivesExactExportAndImport) {
