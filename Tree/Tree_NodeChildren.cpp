@@ -311,6 +311,7 @@ int Tree_Node::Add(Tree_NodePtr&& new_child) {
     if (added != 0) new_child = Tree_NodePtr();
     return added;
   }
+  TREE_LOG(7, "Start Add(Tree_NodePtr & new_child)\n");  // as the copying Add logs
   if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
   m_children->append(std::move(new_child));  // may raise std::bad_alloc, nothing changed
   node->m_parent = this;
