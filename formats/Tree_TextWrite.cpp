@@ -23,10 +23,15 @@ constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
 // input byte at most: \xHH) stays bounded whatever a value's length.
 constexpr std::size_t kPiece = 4096;
 
-// A node's name and value are RWCStrings, whose bytes are a std::string's: its buffer holds at
-// least 16 bytes from the first (15 in place plus the terminator, or a heap block of more),
-// so a short text is tested and copied with one 16-byte load however short it is.
-static_assert(std::string().capacity() == 15, "a std::string holds 15 bytes in place");
+// A node's name and value are RWCStrings, whose bytes are a std::string's. With libstdc++ and
+// libc++ its buffer holds at least 16 bytes from the first (15 or 22 in place plus the
+// terminator, or a heap block of more), so a short text is tested and copied with one 16-byte
+// load however short it is. Elsewhere every text takes the bounded path.
+#if defined(__GLIBCXX__) || defined(_LIBCPP_VERSION)
+constexpr bool kStringsHold16 = true;
+#else
+constexpr bool kStringsHold16 = false;
+#endif
 
 // A byte escaped as itself after a backslash: the format's own bytes. Control bytes are
 // escaped always. A, B, C, D name the other bytes that need a backslash in one place (a name,
@@ -204,7 +209,7 @@ void AppendIndent(std::size_t spaces, Tree_ByteOutput& out) {
 // The line of `node` at `depth`; `typed` tells whether its parent is an object or an array.
 void WriteNodeLine(const Tree_Node& node, std::size_t depth, bool typed, Tree_ByteOutput& out) {
   AppendIndent(depth * 2, out);
-  AppendName(node.KeyName().view(), out, true);
+  AppendName(node.KeyName().view(), out, kStringsHold16);
   const Tree_NodeKind kind = node.GetKind();
   const Tree_Value* value = node.TreeValue();
   // A leaf under an object or an array is written bare when its text gives its kind back,
@@ -241,10 +246,10 @@ void WriteNodeLine(const Tree_Node& node, std::size_t depth, bool typed, Tree_By
     const std::string_view text = value->Value().view();
     if (quoted) {
       out.Append(' ');
-      AppendQuoted(text, out, true);
+      AppendQuoted(text, out, kStringsHold16);
     } else if (!text.empty()) {
       out.Append(' ');
-      AppendValue(text, out, true);
+      AppendValue(text, out, kStringsHold16);
     }
   } else {
     out.Advance(room);
