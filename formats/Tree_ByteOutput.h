@@ -23,6 +23,7 @@ class Tree_ByteOutput {
   explicit Tree_ByteOutput(std::string& out) : m_out(out) { Settle(out.size()); }
   explicit Tree_ByteOutput(std::ostream& stream) : m_out(m_buffer), m_stream(&stream) {
     m_buffer.reserve(2 * kChunk);
+    m_step = kChunk;
     Settle(0);
   }
   ~Tree_ByteOutput() { Flush(); }
@@ -78,14 +79,17 @@ class Tree_ByteOutput {
     m_limit = m_out.data() + m_out.size();
   }
   // Makes room for `count` bytes past the cursor; a stream's buffer is handed on first when
-  // it holds a chunk. The string's own doubling keeps the copies of its growth linear.
+  // it holds a chunk. The string's own doubling keeps the copies of its growth linear. The
+  // room beyond `count` starts small and doubles up to a chunk, so one short append to a long
+  // string (the tool's and the diff's lines) zero-fills little before it is cut back.
   void Grow(std::size_t count) {
     std::size_t written = Written();
     if (m_stream != nullptr && written >= kChunk) {
       m_stream->write(m_out.data(), static_cast<std::streamsize>(written));
       written = 0;
     }
-    m_out.resize(written + std::max(count, kChunk));
+    m_out.resize(written + std::max(count, m_step));
+    m_step = std::min(2 * m_step, kChunk);
     Settle(written);
   }
 
@@ -94,4 +98,5 @@ class Tree_ByteOutput {
   std::ostream* m_stream = nullptr;
   char* m_cursor = nullptr;
   char* m_limit = nullptr;
+  std::size_t m_step = 256;
 };
