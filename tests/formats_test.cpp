@@ -356,18 +356,18 @@ TEST(TextFormat, RoundTripsEveryAwkwardNameAndValue) {
 TEST(TextFormat, LongTextsKeepEveryEscapeAndAStreamGetsTheSameBytes) {
   // Each byte that needs care, at the ends and the middle of texts around the writers' steps
   // (16 bytes a load, pieces of 4096), as names, plain values and typed strings.
-  const std::string specials[] = {
-      " ", "\\", "\n", "=", "#", "\"", "\x7f", std::string("\0", 1), "\xc3\xa9"};
+  const std::string tricky[] = {" ",       "\\", "\n", "=", "#", "\"", "\x7f", std::string("\0", 1),
+                                "\xc3\xa9"};
   Tree_NodePtr root = Branch("root");
   Tree_NodePtr object = Branch("object");
   object->SetKind(Tree_NodeKind::kObject);
   root->Add(object);
   int count = 0;
   for (const std::size_t length : {1, 15, 16, 17, 33, 4095, 4096, 4097, 9000}) {
-    for (const std::string& special : specials) {
+    for (const std::string& byte : tricky) {
       for (const std::size_t at : {std::size_t{0}, length / 2, length - 1}) {
         std::string text(length, 'x');
-        text.replace(at, 1, special);
+        text.replace(at, 1, byte);
         root->Add(new Tree_Node(RWCString("n" + text + "n"), new Tree_Value(RWCString(text), 0)));
         Tree_NodePtr typed(new Tree_Node(RWCString("s" + std::to_string(count++)),
                                          new Tree_Value(RWCString(text), 0)));
