@@ -165,7 +165,7 @@ class Tree_Node {
   // The slot of the child that holds the node of `a_child`, or -1 (level 3 when this node
   // never had children).
   int GetIndex(const Tree_NodePtr& a_child) const;
-  int GetChildCount() const { return m_children != nullptr ? m_children->entries() : 0; }
+  int GetChildCount() const { return m_children.entries(); }
   int IsEmpty() const { return GetChildCount() == 0 ? 1 : 0; }
   // 1 when `another_node` holds this node or one of its ancestors, else 0 (level 3 on null).
   int IsNodeAncestor(const Tree_NodePtr& another_node) const;
@@ -398,13 +398,13 @@ class Tree_Node {
   }
 
   // The stored handle of child `index`, which the caller keeps in range; no message.
-  Tree_NodePtr& ChildHandle(int index) const { return m_children->at(index); }
+  Tree_NodePtr& ChildHandle(int index) const { return m_children.at(index); }
   // The stored handle of the first child named `name`, or null; constant time past a few
   // children (see Tree_NodePtrVec).
   Tree_NodePtr* FindChild(std::string_view name) const;
   // The same with the child's node, read without a load through the handle.
   Tree_NodePtrVec::Found FindChildAndNode(std::string_view name) const {
-    return m_children != nullptr ? m_children->find(name) : Tree_NodePtrVec::Found{};
+    return m_children.find(name);
   }
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
@@ -463,7 +463,7 @@ class Tree_Node {
   // and finds: the key name, the children vector, the value, the parent link, the flags and
   // the count of complete children (see Tree_NodePtrVec).
   RWCString m_key_name;
-  std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
+  Tree_NodePtrVec m_children;  // one word: no allocation below two children
   std::unique_ptr<Tree_Value> m_tree_value;
   Tree_Node* m_parent = nullptr;
   int m_complete_sons = 0;

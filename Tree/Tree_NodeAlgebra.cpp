@@ -229,8 +229,7 @@ Tree_NodePtr Tree_Node::DuplicateFromHereDown(bool /*deep*/) const {
   const auto open = [&frames](const Tree_Node* source, Tree_Node* copy) {
     const int child_count = source->GetChildCount();
     if (child_count == 0) return;
-    copy->m_children = std::make_unique<Tree_NodePtrVec>();
-    copy->m_children->reserve(child_count);
+    copy->m_children.reserve(child_count);
     frames.push_back(Frame{source, copy, 0, child_count});
   };
   open(this, top.get());
@@ -332,7 +331,7 @@ bool Tree_Node::RemoveEmptyBranches() {
       child->m_parent = nullptr;
       if (child->m_subtree_complete) ++complete_removed;
     }
-    node->m_children->removeSlots(slots);
+    node->m_children.removeSlots(slots);
     node->m_complete_sons -= complete_removed;  // no notifier to tell
     node->UpdateCompletionStatus();
   };
