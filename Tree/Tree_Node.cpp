@@ -144,6 +144,14 @@ Tree_HandleFamily* Tree_FamilySlot<Tree_Node>::Claim(Tree_Node* node) noexcept {
   return slot;
 }
 
+Tree_NodePtr Tree_Node::FirstHandle(Tree_Node* node) {
+  if (!node->m_in_block) return Tree_NodePtr(node);
+  // operator new left the slot at count 1, owner, unprotected, free.
+  Tree_HandleFamily* const slot = SlotOf(node);
+  slot->slot_state.store(Tree_HandleFamily::kTaken, std::memory_order_relaxed);
+  return Tree_NodePtr(node, slot);
+}
+
 // ---- Construction ------------------------------------------------------------------------
 
 Tree_Node::Tree_Node(RWCString key_name) {

@@ -378,9 +378,13 @@ class Tree_Node {
   Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName);
   // Appends `child` as Insert would at the end, when `child` is a new parentless node whose
   // only handle is `child` and whose subtree is complete, and this node allows children and
-  // has a children vector: no check, no walk up the parents, and the handle moves into the
-  // child's stored handle without a count change.
+  // has room reserved for it: no check, no walk up the parents, and the handle moves into the
+  // child's stored handle without a count change. The count of complete children is left to
+  // the caller, which sets it once for all of them.
   void AdoptCopy(Tree_NodePtr&& child);
+  // The first handle over `node`, just made by `new` on this thread and known to no other:
+  // its family slot is taken without the exchange that guards a slot two threads may claim.
+  static Tree_NodePtr FirstHandle(Tree_Node* node);
 
   // What few nodes carry, in one block made by the first use: the virtual parent path and the
   // notifier list. Published with one atomic exchange, since hosts may register notifiers on

@@ -444,13 +444,8 @@ int Tree_Node::Remove(const RWCString& path) {
 }
 
 void Tree_Node::AdoptCopy(Tree_NodePtr&& child) {
-  Tree_Node* const node = child.get();
-  node->m_parent = this;
+  child->m_parent = this;
   m_children.append(std::move(child));
-  // As Insert: a complete child raises the count, and with every child complete this node
-  // stays complete, as a new node is.
-  if (node->m_subtree_complete) IncDecCompleteSons(+1);
-  UpdateCompletionStatus();
 }
 
 // ---- Access -------------------------------------------------------------------------------
