@@ -37,7 +37,7 @@ RWCString GeneratedKeyName() {
 // this thread, so that destroying a deep chain never nests destructors. The list lives in
 // that destructor's frame; a thread_local pointer (trivially destructible) reaches it, which
 // keeps destruction safe during static destruction at exit as well.
-using PendingChildren = std::vector<std::unique_ptr<Tree_NodePtrVec>>;
+using PendingChildren = std::vector<Tree_NodePtrVec>;
 thread_local PendingChildren* t_pending = nullptr;
 
 // The node that Tree_Node::operator new has just allocated on this thread and whose
@@ -144,6 +144,14 @@ Tree_HandleFamily* Tree_FamilySlot<Tree_Node>::Claim(Tree_Node* node) noexcept {
   return slot;
 }
 
+Tree_NodePtr Tree_Node::FirstHandle(Tree_Node* node) {
+  if (!node->m_in_block) return Tree_NodePtr(node);
+  // operator new left the slot at count 1, owner, unprotected, free.
+  Tree_HandleFamily* const slot = SlotOf(node);
+  slot->slot_state.store(Tree_HandleFamily::kTaken, std::memory_order_relaxed);
+  return Tree_NodePtr(node, slot);
+}
+
 // ---- Construction ------------------------------------------------------------------------
 
 Tree_Node::Tree_Node(RWCString key_name) {
@@ -178,7 +186,6 @@ int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
     TREE_LOG(4, "A tree with a NULL name has been set, tree was renamed to <%s>\n",
              m_key_name.data());
   }
-  m_children.reset();
   m_complete_sons = 0;
   m_single_node_complete = true;
   m_subtree_complete = true;
@@ -203,7 +210,7 @@ Tree_Node::Extras& Tree_Node::GetExtras() const {
 Tree_Node::~Tree_Node() {
   delete m_extras.load(std::memory_order_relaxed);
   m_tree_value.reset();
-  if (m_children == nullptr) return;
+  if (!m_children.everUsed()) return;
 
   // Releasing the handles may destroy the children; their vectors join the pending list
   // instead of being released inside this destructor. A grandchild keeps its link to a
@@ -218,18 +225,16 @@ Tree_Node::~Tree_Node() {
   t_pending = &pending;
   pending.push_back(std::move(m_children));
   // First in, first out, so the vectors to come are known. While one is destroyed, the
-  // vector four places on is fetched, the one two places on has its slots fetched and the
-  // next has its first children fetched: otherwise each of these would wait for the one
-  // before it, at every node of a narrow tree.
+  // vector four places on has its slots fetched and the next has its first children fetched:
+  // otherwise each of these would wait for the one before it, at every node of a narrow tree.
   std::size_t next = 0;
   while (next < pending.size()) {
-    if (next + 4 < pending.size()) __builtin_prefetch(pending[next + 4].get());
-    if (next + 2 < pending.size()) pending[next + 2]->PrefetchSlots();
-    if (next + 1 < pending.size()) pending[next + 1]->PrefetchFirstChildren();
+    if (next + 4 < pending.size()) pending[next + 4].PrefetchSlots();
+    if (next + 1 < pending.size()) pending[next + 1].PrefetchFirstChildren();
     {
       // Out of the list before it is destroyed: its destructor appends the vectors of the
       // children it destroys.
-      const std::unique_ptr<Tree_NodePtrVec> children = std::move(pending[next++]);
+      const Tree_NodePtrVec children = std::move(pending[next++]);
     }
     // The emptied front goes once it is the larger part, so the list holds about as many
     // vectors as wait, not every one the tree had.

@@ -169,19 +169,13 @@ class Tree_Node {
   Tree_NodePtr& GetChildAt(int index);
   // The node of child `index` for walks that keep the index in range themselves: inline, no
   // message; RWBoundsErr unless 0 <= index < GetChildCount().
-  Tree_Node* ChildNodeAt(int index) const {
-    if (m_children == nullptr) ThrowNoChildren(index);
-    return m_children->at(index).get();
-  }
+  Tree_Node* ChildNodeAt(int index) const { return m_children.at(index).get(); }
   // The stored handle of that child, for a walk that fetches it ahead.
-  const Tree_NodePtr* ChildHandleAt(int index) const {
-    if (m_children == nullptr) ThrowNoChildren(index);
-    return &m_children->at(index);
-  }
+  const Tree_NodePtr* ChildHandleAt(int index) const { return &m_children.at(index); }
   // The slot of the child that holds the node of `a_child`, or -1 (level 3 when this node
   // never had children).
   int GetIndex(const Tree_NodePtr& a_child) const;
-  int GetChildCount() const { return m_children != nullptr ? m_children->entries() : 0; }
+  int GetChildCount() const { return m_children.entries(); }
   int IsEmpty() const { return GetChildCount() == 0 ? 1 : 0; }
   // 1 when `another_node` holds this node or one of its ancestors, else 0 (level 3 on null).
   int IsNodeAncestor(const Tree_NodePtr& another_node) const;
@@ -394,9 +388,13 @@ class Tree_Node {
   Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName);
   // Appends `child` as Insert would at the end, when `child` is a new parentless node whose
   // only handle is `child` and whose subtree is complete, and this node allows children and
-  // has a children vector: no check, no walk up the parents, and the handle moves into the
-  // child's stored handle without a count change.
+  // has room reserved for it: no check, no walk up the parents, and the handle moves into the
+  // child's stored handle without a count change. The count of complete children is left to
+  // the caller, which sets it once for all of them.
   void AdoptCopy(Tree_NodePtr&& child);
+  // The first handle over `node`, just made by `new` on this thread and known to no other:
+  // its family slot is taken without the exchange that guards a slot two threads may claim.
+  static Tree_NodePtr FirstHandle(Tree_Node* node);
 
   // What few nodes carry, in one block made by the first use: the virtual parent path and the
   // notifier list. Published with one atomic exchange, since hosts may register notifiers on
@@ -414,13 +412,13 @@ class Tree_Node {
   }
 
   // The stored handle of child `index`, which the caller keeps in range; no message.
-  Tree_NodePtr& ChildHandle(int index) const { return m_children->at(index); }
+  Tree_NodePtr& ChildHandle(int index) const { return m_children.at(index); }
   // The stored handle of the first child named `name`, or null; constant time past a few
   // children (see Tree_NodePtrVec).
   Tree_NodePtr* FindChild(std::string_view name) const;
   // The same with the child's node, read without a load through the handle.
   Tree_NodePtrVec::Found FindChildAndNode(std::string_view name) const {
-    return m_children != nullptr ? m_children->find(name) : Tree_NodePtrVec::Found{};
+    return m_children.find(name);
   }
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
@@ -471,7 +469,6 @@ class Tree_Node {
   void CalculateChecksumWalk(const char* pattern, bool ignore_order);
 
   void SetSubtreeComplete(bool complete);
-  [[noreturn]] static void ThrowNoChildren(int index);
   void IncDecCompleteSons(int change);
   void UpdateCompletionStatus();
 
@@ -480,7 +477,7 @@ class Tree_Node {
   // and finds: the key name, the children vector, the value, the parent link, the flags and
   // the count of complete children (see Tree_NodePtrVec).
   RWCString m_key_name;
-  std::unique_ptr<Tree_NodePtrVec> m_children;  // created by the first Insert
+  Tree_NodePtrVec m_children;  // one word: no allocation below two children
   std::unique_ptr<Tree_Value> m_tree_value;
   Tree_Node* m_parent = nullptr;
   int m_complete_sons = 0;

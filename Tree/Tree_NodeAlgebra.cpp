@@ -3,6 +3,7 @@
 // Insert or Add, so completion counters stay consistent.
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -200,37 +201,43 @@ Tree_NodePtr Tree_Node::DuplicateFromHereDown(bool /*deep*/) const {
   // Pre-order: each copy joins its parent's copy as soon as it is made, through AdoptCopy,
   // which is what Insert does for a new parentless node that is complete (every copy is: its
   // flags start set), without Insert's checks, which such a node always passes. Each children
-  // vector is sized to the source's count once. No copy has notifiers, so no callback runs
-  // while the copy is incomplete.
+  // vector is sized to the source's count once, and its count of complete children set to it
+  // then: every child to come is complete, and until the copy is returned no one sees the
+  // count run ahead of the children (should an allocation fail, the copy is destroyed). No
+  // copy has notifiers, so no callback runs while the copy is incomplete.
   struct Frame {
     const Tree_Node* source;
     Tree_Node* copy;
     int next_child;
     int child_count;
   };
-  const auto copy_of = [](const Tree_Node& source) {
-    Tree_Value* value = nullptr;
+  // The longest text a string holds in its own buffer, without an allocation.
+  const std::size_t in_place = std::string().capacity();
+  const auto copy_of = [in_place](const Tree_Node& source) {
+    std::unique_ptr<Tree_Value> value;
     if (source.IsLeaf() != 0) {
       const Tree_Value& from = *source.m_tree_value;  // a leaf always holds one
-      value = new Tree_Value(from.Value(), from.IsChange());
+      if (from.Value().length() <= in_place) {
+        // A short text is copied once into the value's own buffer, where passing it by value
+        // would copy it and then move it, byte by byte again.
+        value.reset(new Tree_Value(RWCString(), from.IsChange()));
+        value->SetValue(from.Value());
+      } else {
+        value.reset(new Tree_Value(from.Value(), from.IsChange()));  // exact capacity
+      }
     }
-    Tree_NodePtr copy;
-    try {
-      copy = Tree_NodePtr(new Tree_Node(source.m_key_name, value, KeptName{}));
-    } catch (...) {
-      delete value;
-      throw;
-    }
-    copy->m_kind = source.m_kind;
-    return copy;
+    Tree_Node* const node = new Tree_Node(source.m_key_name, value.get(), KeptName{});
+    value.release();  // the node's now
+    node->m_kind = source.m_kind;
+    return FirstHandle(node);
   };
   Tree_NodePtr top = copy_of(*this);
   std::vector<Frame> frames;
   const auto open = [&frames](const Tree_Node* source, Tree_Node* copy) {
     const int child_count = source->GetChildCount();
     if (child_count == 0) return;
-    copy->m_children = std::make_unique<Tree_NodePtrVec>();
-    copy->m_children->reserve(child_count);
+    copy->m_children.reserve(child_count);
+    copy->m_complete_sons = child_count;
     frames.push_back(Frame{source, copy, 0, child_count});
   };
   open(this, top.get());
@@ -332,7 +339,7 @@ bool Tree_Node::RemoveEmptyBranches() {
       child->m_parent = nullptr;
       if (child->m_subtree_complete) ++complete_removed;
     }
-    node->m_children->removeSlots(slots);
+    node->m_children.removeSlots(slots);
     node->m_complete_sons -= complete_removed;  // no notifier to tell
     node->UpdateCompletionStatus();
   };

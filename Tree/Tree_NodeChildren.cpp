@@ -16,7 +16,7 @@
 
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
-static_assert(sizeof(Tree_NodePtrVec) <= 64, "one block of the node heap, one cache line");
+static_assert(sizeof(Tree_NodePtrVec) == sizeof(void*), "one word inside its node");
 
 [[gnu::always_inline]] inline Tree_Node* Tree_NodePtrVec::NodeOf(Slot slot) noexcept {
   if ((slot & kOwnBlock) != 0) return HandleOf(slot)->get();
@@ -26,6 +26,8 @@ static_assert(sizeof(Tree_NodePtrVec) <= 64, "one block of the node heap, one ca
 #pragma GCC diagnostic ignored "-Winvalid-offsetof"
   constexpr std::size_t kStoredOffset = offsetof(Tree_Node, m_stored);
 #pragma GCC diagnostic pop
+  static_assert(kStoredOffset % alignof(Tree_NodePtr) == 0 && alignof(Tree_NodePtr) >= 4,
+                "a slot's bit 1 is always clear");
   return reinterpret_cast<Tree_Node*>(slot - kStoredOffset);
 }
 
@@ -82,19 +84,21 @@ void Tree_NodePtrVec::Release(Slot slot) noexcept {
   }
 }
 
-void Tree_NodePtrVec::ThrowIndexError(unsigned i) const {
-  throw RWBoundsErr::IndexError(static_cast<long long>(i), m_size);
+void Tree_NodePtrVec::ThrowIndexError(unsigned i, unsigned size) {
+  throw RWBoundsErr::IndexError(static_cast<long long>(i), size);
 }
 
-Tree_NodePtrVec::~Tree_NodePtrVec() {
-  DropIndex();
+void Tree_NodePtrVec::ReleaseAll() noexcept {
+  Block* const block = GetBlock();
+  if (block != nullptr) DropIndex(*block);
   // The children become roots (those that other handles keep stay alive), each one unlinked
   // a few children before its release, when the node fetched further ahead has arrived;
   // unlinking also fetches the value that the release frees. The first few are unlinked
   // together, so a node's only few children are fetched at once.
   constexpr unsigned kAhead = 8;
-  const unsigned count = m_size;
-  const Slot* const slots = m_slots;
+  const Span span = Slots();
+  const unsigned count = span.size;
+  const Slot* const slots = span.slots;
   const auto unlink = [slots](unsigned i) {
     Tree_Node* const child = NodeOf(slots[i]);
     child->m_parent = nullptr;
@@ -106,28 +110,41 @@ Tree_NodePtrVec::~Tree_NodePtrVec() {
     if (i + kAhead < count) unlink(i + kAhead);
     Release(slots[i]);
   }
-  m_size = 0;
-  if (m_slots != m_inline) Tree_NodeAllocator::Free(m_slots);
+  m_word = 0;
+  Tree_NodeAllocator::Free(block);
 }
 
 int Tree_NodePtrVec::index(const Tree_NodePtr& handle) const noexcept {
   const Tree_Node* const node = handle.get();
-  for (unsigned slot = 0; slot < m_size; ++slot) {
-    if (NodeOf(m_slots[slot]) == node) return static_cast<int>(slot);
+  const Span span = Slots();
+  for (unsigned slot = 0; slot < span.size; ++slot) {
+    if (NodeOf(span.slots[slot]) == node) return static_cast<int>(slot);
   }
   return -1;
 }
 
 int Tree_NodePtrVec::slotOf(const Tree_NodePtr* stored) const noexcept {
-  for (unsigned slot = 0; slot < m_size; ++slot) {
-    if (HandleOf(m_slots[slot]) == stored) return static_cast<int>(slot);
+  const Span span = Slots();
+  for (unsigned slot = 0; slot < span.size; ++slot) {
+    if (HandleOf(span.slots[slot]) == stored) return static_cast<int>(slot);
   }
   return -1;
 }
 
 Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name) const noexcept {
-  NameIndex* index = m_index.load(std::memory_order_acquire);
-  if (index == nullptr && entries() > kIndexFrom) index = BuildIndex();
+  const Slot word = m_word;
+  if ((word & kBlockTag) == 0) {
+    if (word == 0) return Found{nullptr, nullptr};
+    Tree_Node* const node = NodeOf(word);
+    if (node->KeyName().view() == name) return Found{HandleOf(word), node};
+    return Found{nullptr, nullptr};
+  }
+  Block* const block = BlockOf(word);
+  if (block == nullptr) return Found{nullptr, nullptr};
+  NameIndex* index = block->index.load(std::memory_order_acquire);
+  if (index == nullptr && block->size > static_cast<unsigned>(kIndexFrom)) {
+    index = BuildIndex(*block);
+  }
   if (index != nullptr) {
     const auto found = index->map.find(name);
     if (found == index->map.end()) return Found{nullptr, nullptr};
@@ -135,51 +152,54 @@ Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name) const noexce
   }
   // At most kIndexFrom children: every one is fetched at once, then compared, rather than one
   // miss after another.
-  const unsigned count = m_size;
-  for (unsigned i = 0; i < count; ++i) __builtin_prefetch(NodeOf(m_slots[i]));
+  const unsigned count = block->size;
+  const Slot* const slots = block->slots();
+  for (unsigned i = 0; i < count; ++i) __builtin_prefetch(NodeOf(slots[i]));
   for (unsigned i = 0; i < count; ++i) {
-    Tree_Node* const node = NodeOf(m_slots[i]);
-    if (node->KeyName().view() == name) return Found{HandleOf(m_slots[i]), node};
+    Tree_Node* const node = NodeOf(slots[i]);
+    if (node->KeyName().view() == name) return Found{HandleOf(slots[i]), node};
   }
   return Found{nullptr, nullptr};
 }
 
-Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex() const noexcept {
+Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex(Block& block) const noexcept {
   std::unique_ptr<NameIndex> built;
   try {
     built = std::make_unique<NameIndex>();
-    built->map.reserve(m_size);
-    for (unsigned i = 0; i < m_size; ++i) built->Add(m_slots[i]);
+    built->map.reserve(block.size);
+    for (unsigned i = 0; i < block.size; ++i) built->Add(block.slots()[i]);
   } catch (...) {
     return nullptr;  // lookups scan instead
   }
   // Concurrent lookups may build at once: the first to publish wins, the others use its.
   NameIndex* expected = nullptr;
-  if (m_index.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel)) {
+  if (block.index.compare_exchange_strong(expected, built.get(), std::memory_order_acq_rel)) {
     return built.release();
   }
   return expected;
 }
 
-void Tree_NodePtrVec::DropIndex() noexcept {
+void Tree_NodePtrVec::DropIndex(Block& block) noexcept {
   // Only changes drop the index, and they have the vector to themselves: no exchange needed.
-  NameIndex* const index = m_index.load(std::memory_order_relaxed);
+  NameIndex* const index = block.index.load(std::memory_order_relaxed);
   if (index == nullptr) return;
-  m_index.store(nullptr, std::memory_order_relaxed);
+  block.index.store(nullptr, std::memory_order_relaxed);
   delete index;
 }
 
-void Tree_NodePtrVec::IndexInserted(NameIndex& index, unsigned i) {
-  const Slot slot = m_slots[i];
+void Tree_NodePtrVec::IndexInserted(Block& block, NameIndex& index, unsigned i) {
+  Slot* const slots = block.slots();
+  const Slot slot = slots[i];
   const auto [entry, first] = index.Add(slot);
   if (first) return;
   // The new child is now the first of its name unless the old first lies before slot i.
-  if (i == m_size - 1) return;
-  if (std::find(m_slots, m_slots + i, entry->first) == m_slots + i) entry->first = slot;
+  if (i == block.size - 1) return;
+  if (std::find(slots, slots + i, entry->first) == slots + i) entry->first = slot;
 }
 
-void Tree_NodePtrVec::IndexRemoving(NameIndex& index, unsigned i) {
-  const Slot slot = m_slots[i];
+void Tree_NodePtrVec::IndexRemoving(Block& block, NameIndex& index, unsigned i) {
+  Slot* const slots = block.slots();
+  const Slot slot = slots[i];
   const std::string_view name = NodeOf(slot)->KeyName().view();
   const auto entry = index.map.find(name);
   if (--entry->count == 0) {
@@ -188,36 +208,75 @@ void Tree_NodePtrVec::IndexRemoving(NameIndex& index, unsigned i) {
   }
   if (entry->first != slot) return;
   // The first of the name leaves: the next one of that name lies after it.
-  entry->first = *std::find_if(m_slots + i + 1, m_slots + m_size,
+  entry->first = *std::find_if(slots + i + 1, slots + block.size,
                                [name](Slot at) { return NodeOf(at)->KeyName().view() == name; });
 }
 
 void Tree_NodePtrVec::Grow(unsigned capacity) {
-  auto* const grown =
-      static_cast<Slot*>(Tree_NodeAllocator::Allocate(std::size_t{capacity} * sizeof(Slot)));
-  std::copy(m_slots, m_slots + m_size, grown);
-  if (m_slots != m_inline) Tree_NodeAllocator::Free(m_slots);
-  m_slots = grown;
-  m_capacity = capacity;
+  const Span span = Slots();
+  if (capacity < 2) capacity = 2;
+  auto* const grown = static_cast<Block*>(
+      Tree_NodeAllocator::Allocate(sizeof(Block) + std::size_t{capacity} * sizeof(Slot)));
+  Block* const old = GetBlock();
+  grown->size = span.size;
+  grown->capacity = capacity;
+  ::new (&grown->index) std::atomic<NameIndex*>(
+      old != nullptr ? old->index.load(std::memory_order_relaxed) : nullptr);
+  std::copy(span.slots, span.slots + span.size, grown->slots());
+  m_word = reinterpret_cast<Slot>(grown) | kBlockTag;
+  Tree_NodeAllocator::Free(old);
 }
 
 void Tree_NodePtrVec::reserve(int count) {
-  if (count > 0 && static_cast<unsigned>(count) > m_capacity) Grow(static_cast<unsigned>(count));
+  if (count <= 0) return;
+  if (m_word == 0) m_word = kBlockTag;  // used, and empty
+  const Block* const block = GetBlock();
+  const unsigned capacity = block != nullptr ? block->capacity : 1;
+  if (static_cast<unsigned>(count) > capacity) Grow(static_cast<unsigned>(count));
 }
 
 void Tree_NodePtrVec::GrowForOneMore() {
-  // Powers of two past the inline slots, so a wide node's slots fill their block as a
-  // doubling vector's would (1,000 children in 1,024 slots, not 1,280). Children are counted
-  // in an int: past that many, an insertion fails as a failed allocation does.
+  // Block sizes of 64, 128, 256, ... bytes (6, 14, 30, ... slots after the header): size
+  // classes of the node heap, so a wide node's slots fill their block as a doubling vector's
+  // would. The first block is one line, which a node of a few children never outgrows.
+  // Children are counted in an int: past that many, an insertion fails as a failed
+  // allocation does.
   constexpr unsigned kMost = std::numeric_limits<int>::max();
-  if (m_capacity >= kMost) throw std::bad_alloc();
-  Grow(m_capacity < 8 ? 8 : (m_capacity > kMost / 2 ? kMost : m_capacity * 2));
+  const Block* const block = GetBlock();
+  if (block == nullptr) {
+    Grow(6);
+    return;
+  }
+  const unsigned capacity = block->capacity;
+  if (capacity >= kMost) throw std::bad_alloc();
+  Grow(capacity > (kMost - 2) / 2 ? kMost : capacity * 2 + 2);
+}
+
+void Tree_NodePtrVec::Place(unsigned at, Slot slot) noexcept {
+  if ((m_word & kBlockTag) == 0 || m_word == kBlockTag) {
+    m_word = slot;  // the first child, in the word (room was made: the vector was empty)
+    return;
+  }
+  Block& block = *BlockOf(m_word);
+  Slot* const slots = block.slots();
+  std::copy_backward(slots + at, slots + block.size, slots + block.size + 1);
+  slots[at] = slot;
+  ++block.size;
+  if (NameIndex* index = block.index.load(std::memory_order_relaxed)) {
+    try {
+      IndexInserted(block, *index, at);
+    } catch (...) {
+      DropIndex(block);  // the next lookup rebuilds it
+    }
+  }
 }
 
 void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
-  if (i < 0 || i > entries()) throw RWBoundsErr::IndexError(i, m_size);
+  const unsigned size = static_cast<unsigned>(entries());
+  if (i < 0 || static_cast<unsigned>(i) > size) throw RWBoundsErr::IndexError(i, size);
   // Room first: once the handle is stored, nothing below can fail.
-  if (m_size == m_capacity) GrowForOneMore();
+  const Block* const block = GetBlock();
+  if (block != nullptr ? block->size == block->capacity : size == 1) GrowForOneMore();
   Tree_NodePtr& in_node = handle->m_stored;
   Slot slot;
   if (in_node.get() == nullptr) {
@@ -227,66 +286,69 @@ void Tree_NodePtrVec::insertAt(int i, const Tree_NodePtr& handle) {
     // The node's own place is taken (a host relinked it by SetParent): a handle of its own.
     slot = reinterpret_cast<Slot>(new Tree_NodePtr(handle)) | kOwnBlock;
   }
-  const auto at = static_cast<unsigned>(i);
-  std::copy_backward(m_slots + at, m_slots + m_size, m_slots + m_size + 1);
-  m_slots[at] = slot;
-  ++m_size;
-  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
-    try {
-      IndexInserted(*index, at);
-    } catch (...) {
-      DropIndex();  // the next lookup rebuilds it
-    }
-  }
+  Place(static_cast<unsigned>(i), slot);
 }
 
 void Tree_NodePtrVec::append(Tree_NodePtr&& handle) {
-  if (m_size == m_capacity) GrowForOneMore();
+  const Block* const block = GetBlock();
+  if (block != nullptr ? block->size == block->capacity : m_word != 0 && m_word != kBlockTag) {
+    GrowForOneMore();
+  }
+  const unsigned at = static_cast<unsigned>(entries());
   Tree_NodePtr& in_node = handle->m_stored;
   in_node = std::move(handle);
-  m_slots[m_size++] = reinterpret_cast<Slot>(&in_node);
-  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
-    try {
-      IndexInserted(*index, m_size - 1);
-    } catch (...) {
-      DropIndex();  // the next lookup rebuilds it
-    }
-  }
+  Place(at, reinterpret_cast<Slot>(&in_node));
 }
 
 void Tree_NodePtrVec::removeAt(int i) {
-  if (i < 0 || i >= entries()) throw RWBoundsErr::IndexError(i, m_size);
+  const unsigned size = static_cast<unsigned>(entries());
+  if (i < 0 || static_cast<unsigned>(i) >= size) throw RWBoundsErr::IndexError(i, size);
   const auto at = static_cast<unsigned>(i);
-  if (NameIndex* index = m_index.load(std::memory_order_relaxed)) {
+  Block* const block = GetBlock();
+  if (block == nullptr) {
+    // The only child, in the word.
+    const Slot slot = m_word;
+    m_word = kBlockTag;
+    Release(slot);
+    return;
+  }
+  if (NameIndex* index = block->index.load(std::memory_order_relaxed)) {
     if (entries() - 1 <= kIndexFrom / 2) {
-      DropIndex();
+      DropIndex(*block);
     } else {
-      IndexRemoving(*index, at);
+      IndexRemoving(*block, *index, at);
     }
   }
   // The handle leaves the vector before it is deleted, so the vector is consistent while the
   // release destroys the child.
-  const Slot slot = m_slots[at];
-  std::copy(m_slots + at + 1, m_slots + m_size, m_slots + at);
-  --m_size;
+  Slot* const slots = block->slots();
+  const Slot slot = slots[at];
+  std::copy(slots + at + 1, slots + block->size, slots + at);
+  --block->size;
   Release(slot);
 }
 
 void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
   if (slots.empty()) return;
-  DropIndex();  // rebuilt by the next lookup, if the vector is still wide then
+  Block* const block = GetBlock();
+  if (block == nullptr) {
+    removeAt(slots.front());  // a single child: one slot in range
+    return;
+  }
+  DropIndex(*block);  // rebuilt by the next lookup, if the vector is still wide then
+  Slot* const kept_slots = block->slots();
   std::vector<Slot> removed;
   removed.reserve(slots.size());
-  std::vector<bool> leaves(m_size, false);
+  std::vector<bool> leaves(block->size, false);
   for (int slot : slots) {
     leaves[static_cast<std::size_t>(slot)] = true;
-    removed.push_back(m_slots[static_cast<unsigned>(slot)]);
+    removed.push_back(kept_slots[static_cast<unsigned>(slot)]);
   }
   unsigned kept = 0;
-  for (unsigned slot = 0; slot < m_size; ++slot) {
-    if (!leaves[slot]) m_slots[kept++] = m_slots[slot];
+  for (unsigned slot = 0; slot < block->size; ++slot) {
+    if (!leaves[slot]) kept_slots[kept++] = kept_slots[slot];
   }
-  m_size = kept;
+  block->size = kept;
   for (Slot slot : removed) Release(slot);
 }
 
@@ -312,8 +374,7 @@ int Tree_Node::Add(Tree_NodePtr&& new_child) {
     return added;
   }
   TREE_LOG(7, "Start Add(Tree_NodePtr & new_child)\n");  // as the copying Add logs
-  if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
-  m_children->append(std::move(new_child));  // may raise std::bad_alloc, nothing changed
+  m_children.append(std::move(new_child));  // may raise std::bad_alloc, nothing changed
   node->m_parent = this;
   // As Insert: a complete child raises the count, and the status follows.
   if (node->m_subtree_complete) IncDecCompleteSons(+1);
@@ -361,8 +422,7 @@ int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
   }
   const Tree_NodePtr& child = old_parent != nullptr ? kept : new_child;
   child->m_parent = this;
-  if (m_children == nullptr) m_children = std::make_unique<Tree_NodePtrVec>();
-  m_children->insertAt(child_index, child);
+  m_children.insertAt(child_index, child);
   if (child->m_subtree_complete) IncDecCompleteSons(+1);
   UpdateCompletionStatus();
   TREE_LOG(7, "End Insert(Tree_NodePtr& new_child, int child_index)\n");
@@ -370,14 +430,14 @@ int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
 }
 
 int Tree_Node::Remove(int child_index) {
-  if (m_children == nullptr) {
+  if (!m_children.everUsed()) {
     TREE_LOG(7, "Remove(int child_index) : children vec is null, return FALSE\n");
     return 0;
   }
   // Keeps the child alive to the end of the removal; raises RWBoundsErr before any change.
-  const Tree_NodePtr child = m_children->at(child_index);
+  const Tree_NodePtr child = m_children.at(child_index);
   child->m_parent = nullptr;
-  m_children->removeAt(child_index);
+  m_children.removeAt(child_index);
   if (child->m_subtree_complete) IncDecCompleteSons(-1);
   UpdateCompletionStatus();
   return 1;
@@ -401,20 +461,11 @@ int Tree_Node::Remove(const RWCString& path) {
 }
 
 void Tree_Node::AdoptCopy(Tree_NodePtr&& child) {
-  Tree_Node* const node = child.get();
-  node->m_parent = this;
-  m_children->append(std::move(child));
-  // As Insert: a complete child raises the count, and with every child complete this node
-  // stays complete, as a new node is.
-  if (node->m_subtree_complete) IncDecCompleteSons(+1);
-  UpdateCompletionStatus();
+  child->m_parent = this;
+  m_children.append(std::move(child));
 }
 
 // ---- Access -------------------------------------------------------------------------------
-
-void Tree_Node::ThrowNoChildren(int index) {
-  throw RWBoundsErr::IndexError(index, 0);
-}
 
 Tree_NodePtr& Tree_Node::GetChildAt(int index) {
   if (index < 0) {
@@ -429,11 +480,11 @@ Tree_NodePtr& Tree_Node::GetChildAt(int index) {
 }
 
 int Tree_Node::GetIndex(const Tree_NodePtr& a_child) const {
-  if (m_children == nullptr) {
+  if (!m_children.everUsed()) {
     TREE_LOG(3, "GetIndex(Tree_NodePtr & a_child) : children vec is null, return -1\n");
     return -1;
   }
-  return m_children->index(a_child);
+  return m_children.index(a_child);
 }
 
 Tree_NodePtr* Tree_Node::FindChild(std::string_view name) const {
@@ -442,7 +493,7 @@ Tree_NodePtr* Tree_Node::FindChild(std::string_view name) const {
 
 int Tree_Node::FindChildIndex(std::string_view name) const {
   const Tree_NodePtr* found = FindChild(name);
-  return found != nullptr ? m_children->slotOf(found) : -1;
+  return found != nullptr ? m_children.slotOf(found) : -1;
 }
 
 // ---- Ancestry -----------------------------------------------------------------------------

@@ -120,7 +120,9 @@ Tree_IdNodeVec* Tree_Node::GetIdNodeInfoVecFromSerialized(const char* buf, int s
   Tree_OwnedIdNodeVec vec(new Tree_IdNodeVec);
   std::vector<int> open;
   while (!reader.AtEnd()) {
-    auto record = std::make_unique<Tree_IdNodeInfo>();
+    // Default-initialised: every field has its initialiser, so the zeroing that
+    // make_unique's value-initialisation adds before them would be wasted.
+    std::unique_ptr<Tree_IdNodeInfo> record(new Tree_IdNodeInfo);
     if (!ReadRecord(reader, full_info, static_cast<int>(vec->entries()), open, *record)) {
       return reject(reader.FieldOffset());
     }

@@ -169,6 +169,11 @@ class ThreadAPI_AutoPtrThreadToggle {
     }
   }
 
+  // Starts the first family over `p` in `family`, a slot its caller took for it: no
+  // allocation and no claim. Only T makes these, for nodes no other thread knows yet.
+  friend T;
+  ThreadAPI_AutoPtrThreadToggle(T* p, Family* family) noexcept : m_ptr(p), m_family(family) {}
+
   T* m_ptr = nullptr;
   Family* m_family = nullptr;
 };

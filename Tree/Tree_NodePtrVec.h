@@ -5,11 +5,18 @@
 // another node to it would cut the child loose while its slot still points into it. Indexes are
 // checked as unsigned values, so a negative index is out of range and raises RWBoundsErr.
 //
-// The first kInlineSlots slots live in the vector object itself, which fills one 64-byte
-// block of the node heap: a node with few children costs one block for its vector, and a walk
-// reads its count and slots from one cache line. A slot names its child's node without a
-// load (the handle sits at a fixed place inside the node), so a scan of the children reads
-// only the line of each child that holds its key name.
+// The vector is one word inside its node. Without children it allocates nothing; a single
+// child (the most common branch of a document: an object or array of one member) is the word
+// itself; from two children on, the word points to one block of the node heap that holds the
+// count, the capacity, the name index and the slots, so a walk reads a node's count and slots
+// from one line. A growing block takes the heap's size classes (64, 128, 256 bytes, ...), so
+// no byte of it is rounded away; a reserved one has exactly the slots asked for. A slot names its
+// child's node without a load (the handle sits at a fixed place inside the node), so a scan of the
+// children reads only the line of each child that holds its key name.
+//
+// The vector also remembers whether it ever held a child: a node that never had children is
+// told apart from one whose children all left (Tree_Node's Remove and GetIndex answer the two
+// differently).
 //
 // Past kIndexFrom children, the first lookup by name builds a name index (key name to the
 // slot of the first child of that name, with the number of children of that name), which
@@ -21,6 +28,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Tree/Tree_NodeAllocator.h"
@@ -30,35 +38,53 @@ class Tree_NodePtrVec {
  public:
   // Below this many children a scan is as fast as the index and costs no memory.
   static constexpr int kIndexFrom = 12;
-  // Slots kept in the vector object before the first separate slot block.
-  static constexpr unsigned kInlineSlots = 5;
 
-  Tree_NodePtrVec() = default;
-  // In the node heap, as its slots are (see Tree_NodeAllocator.h).
-  static void* operator new(std::size_t size) { return Tree_NodeAllocator::Allocate(size); }
-  static void operator delete(void* block) noexcept { Tree_NodeAllocator::Free(block); }
+  // A vector that never held a child: no allocation.
+  Tree_NodePtrVec() noexcept = default;
+  // Takes over every child of `other`, which is left as a vector that never held one; no
+  // handle changes, so this costs no count change and no allocation.
+  Tree_NodePtrVec(Tree_NodePtrVec&& other) noexcept : m_word(std::exchange(other.m_word, 0)) {}
+  // Releases the children held before (as the destructor does), then takes over `other`'s.
+  Tree_NodePtrVec& operator=(Tree_NodePtrVec&& other) noexcept {
+    Tree_NodePtrVec taken(std::move(other));
+    std::swap(m_word, taken.m_word);
+    return *this;
+  }
   // Not copyable: two vectors must never own the same handles.
   Tree_NodePtrVec(const Tree_NodePtrVec&) = delete;
   Tree_NodePtrVec& operator=(const Tree_NodePtrVec&) = delete;
   // Unlinks every child from its parent (those other handles keep become roots) and releases
   // every stored handle in slot order.
-  ~Tree_NodePtrVec();
+  ~Tree_NodePtrVec() {
+    if (m_word != 0) ReleaseAll();
+  }
 
-  int entries() const noexcept { return static_cast<int>(m_size); }
+  // Whether the vector ever held a child (or was reserved for some).
+  bool everUsed() const noexcept { return m_word != 0; }
+
+  int entries() const noexcept {
+    const Slot word = m_word;
+    if ((word & kBlockTag) == 0) return word != 0 ? 1 : 0;
+    const Block* const block = BlockOf(word);
+    return block != nullptr ? static_cast<int>(block->size) : 0;
+  }
 
   // Hints that the vector's slots, then the first children's handles, will be read soon:
   // a destruction calls the two on the vectors it will destroy next, a few vectors ahead.
   void PrefetchSlots() const noexcept {
-    if (m_slots != m_inline) __builtin_prefetch(m_slots);
+    if ((m_word & kBlockTag) != 0) __builtin_prefetch(BlockOf(m_word));
   }
   void PrefetchFirstChildren() const noexcept {
-    const unsigned count = m_size < 4 ? m_size : 4;
-    for (unsigned i = 0; i < count; ++i) __builtin_prefetch(HandleOf(m_slots[i]), 1);
+    const Span span = Slots();
+    const unsigned count = span.size < 4 ? span.size : 4;
+    for (unsigned i = 0; i < count; ++i) __builtin_prefetch(HandleOf(span.slots[i]), 1);
   }
 
   // The handle stored in slot `i`; RWBoundsErr unless 0 <= i < entries().
-  Tree_NodePtr& at(int i) { return *HandleOf(m_slots[Checked(i)]); }
-  const Tree_NodePtr& at(int i) const { return *HandleOf(m_slots[Checked(i)]); }
+  Tree_NodePtr& at(int i) const {
+    const Span span = Slots();
+    return *HandleOf(span.slots[Checked(i, span.size)]);
+  }
 
   // The first slot whose handle holds the same node as `handle`, or -1.
   int index(const Tree_NodePtr& handle) const noexcept;
@@ -74,12 +100,13 @@ class Tree_NodePtrVec {
   };
   Found find(std::string_view name) const noexcept;
 
-  // Makes room for `count` slots in all, so that as many insertions allocate no slots.
-  // Raises std::bad_alloc, with nothing changed, when the room cannot be had.
+  // Makes room for `count` slots in all, so that as many insertions allocate no slots, and
+  // marks the vector used. Raises std::bad_alloc, with nothing changed, when the room cannot
+  // be had.
   void reserve(int count);
-
   // Stores a new copy of `handle` (its family's count rises by one) in slot `i`, moving later
-  // slots up; RWBoundsErr unless 0 <= i <= entries().
+  // slots up; RWBoundsErr unless 0 <= i <= entries(). Raises std::bad_alloc, with nothing
+  // changed, when the slots cannot grow.
   void insertAt(int i, const Tree_NodePtr& handle);
 
   // Appends the handle `handle` holds without a count change: it moves into its node's stored
@@ -103,9 +130,11 @@ class Tree_NodePtrVec {
 
   // A slot: the address of the stored handle, with the low bit set when the handle has a heap
   // block of its own rather than its node's m_stored (a node a host relinked by SetParent and
-  // so a child twice).
+  // so a child twice). A stored handle is at least 8-byte aligned, so bit 1 of a slot is
+  // always clear: the vector's word uses it to tell a block from a single slot.
   using Slot = std::uintptr_t;
   static constexpr Slot kOwnBlock = 1;
+  static constexpr Slot kBlockTag = 2;
   static Tree_NodePtr* HandleOf(Slot slot) noexcept {
     return reinterpret_cast<Tree_NodePtr*>(slot & ~kOwnBlock);
   }
@@ -113,26 +142,53 @@ class Tree_NodePtrVec {
   // Defined, and used, only where Tree_Node is complete (Tree_NodeChildren.cpp).
   static inline Tree_Node* NodeOf(Slot slot) noexcept;
 
-  unsigned Checked(int i) const {
-    if (static_cast<unsigned>(i) >= m_size) ThrowIndexError(static_cast<unsigned>(i));
+  // The slots of two or more children (or of fewer, once they shrank): the slots follow the
+  // header in the same block of the node heap.
+  struct Block {
+    std::uint32_t size;
+    std::uint32_t capacity;
+    // Owned; null until a lookup past kIndexFrom children builds it.
+    std::atomic<NameIndex*> index;
+    Slot* slots() noexcept { return reinterpret_cast<Slot*>(this + 1); }
+  };
+  static_assert(sizeof(Block) == 16);
+  static Block* BlockOf(Slot word) noexcept { return reinterpret_cast<Block*>(word & ~kBlockTag); }
+
+  struct Span {
+    Slot* slots;
+    unsigned size;
+  };
+  // The slots and their count, read from the word once.
+  Span Slots() const noexcept {
+    const Slot word = m_word;
+    if ((word & kBlockTag) == 0) return Span{const_cast<Slot*>(&m_word), word != 0 ? 1u : 0u};
+    Block* const block = BlockOf(word);
+    if (block == nullptr) return Span{nullptr, 0};
+    return Span{block->slots(), block->size};
+  }
+  Block* GetBlock() const noexcept { return (m_word & kBlockTag) != 0 ? BlockOf(m_word) : nullptr; }
+
+  static unsigned Checked(int i, unsigned size) {
+    if (static_cast<unsigned>(i) >= size) ThrowIndexError(static_cast<unsigned>(i), size);
     return static_cast<unsigned>(i);
   }
-  [[noreturn]] void ThrowIndexError(unsigned i) const;
-  // Moves the slots to a block of `capacity` slots, at least m_size.
+  [[noreturn]] static void ThrowIndexError(unsigned i, unsigned size);
+  // Moves the slots to a new block of `capacity` slots, at least their count (and 2).
   void Grow(unsigned capacity);
   // Makes room for one more slot.
   void GrowForOneMore();
+  // Puts `slot` at `at` (room made, at <= count) and keeps the name index.
+  void Place(unsigned at, Slot slot) noexcept;
   // Releases a handle that has left the vector (or is about to, with the vector).
   static void Release(Slot slot) noexcept;
-  NameIndex* BuildIndex() const noexcept;
-  void DropIndex() noexcept;
-  void IndexInserted(NameIndex& index, unsigned i);
-  void IndexRemoving(NameIndex& index, unsigned i);
+  // The destructor's work for a vector that was used.
+  void ReleaseAll() noexcept;
+  NameIndex* BuildIndex(Block& block) const noexcept;
+  static void DropIndex(Block& block) noexcept;
+  static void IndexInserted(Block& block, NameIndex& index, unsigned i);
+  static void IndexRemoving(Block& block, NameIndex& index, unsigned i);
 
-  Slot* m_slots = m_inline;  // m_inline, or a block of the node heap of m_capacity slots
-  std::uint32_t m_size = 0;
-  std::uint32_t m_capacity = kInlineSlots;
-  Slot m_inline[kInlineSlots];
-  // Owned; null until a lookup past kIndexFrom children builds it.
-  mutable std::atomic<NameIndex*> m_index{nullptr};
+  // 0: never held a child. Bit 1 clear: the single slot (the word is the slot). Bit 1 set:
+  // the block (null once the only child left).
+  Slot m_word = 0;
 };

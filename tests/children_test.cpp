@@ -121,6 +121,15 @@ TEST(Children, RemoveByIndexHandleAndName) {
   EXPECT_EQ(1, root->Remove(RWCString("a")));
   EXPECT_EQ(1, root->Remove(0));
   EXPECT_THROW(root->Remove(0), RWBoundsErr);  // the vector exists but is empty
+
+  // So does the vector of a node whose only child left.
+  Tree_NodePtr single = MakeBranch("single");
+  AddBranch(single, "only");
+  capture.Clear();
+  EXPECT_EQ(1, single->Remove(0));
+  EXPECT_THROW(single->Remove(0), RWBoundsErr);
+  EXPECT_EQ(-1, single->GetIndex(MakeBranch("stranger")));
+  EXPECT_EQ(Names{}, capture.Texts(3));
 }
 
 TEST(Children, AccessAndAncestry) {

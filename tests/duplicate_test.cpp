@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tests/test_support.h"
 
 TEST(Duplicate, CopiesContentWithFreshBookkeeping) {
-  // r: [x=1 (flag 1), s (a value set on it): [p=2, t: [q=3 (flag 7, incomplete)]], e].
+  // r: [x=1 (flag 1), s (a value set on it): [p=<long>, t: [q=3 (flag 7, incomplete)]], e].
   const Tree_NodePtr r = MakeBranch("r");
   AddLeaf(r, "x", "1", 1);
   const Tree_NodePtr s = AddBranch(r, "s");
-  AddLeaf(s, "p", "2");
+  const std::string long_text(40, 'w');  // past a string's own buffer
+  AddLeaf(s, "p", long_text);
   const Tree_NodePtr q = AddLeaf(AddBranch(s, "t"), "q", "3", 7);
   AddBranch(r, "e");
   delete s->SetTreeValue(new Tree_Value("v", 1));
@@ -22,7 +25,8 @@ TEST(Duplicate, CopiesContentWithFreshBookkeeping) {
   const Lines before = Dump(r);
 
   const Tree_NodePtr copy = r->DuplicateFromHereDown(true);
-  EXPECT_EQ((Lines{"0 r", "1 x=1/1", "1 s", "2 p=2/0", "2 t", "3 q=3/7", "1 e"}), Dump(copy));
+  EXPECT_EQ((Lines{"0 r", "1 x=1/1", "1 s", "2 p=" + long_text + "/0", "2 t", "3 q=3/7", "1 e"}),
+            Dump(copy));
   EXPECT_TRUE(copy->GetVirtualParentPath().isNull());
   EXPECT_FALSE(copy.IsProtected());
   copy->ExecuteOnEntireSubtree([](Tree_Node* node) {
