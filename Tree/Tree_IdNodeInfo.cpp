@@ -3,24 +3,6 @@
 
 #include <iostream>
 
-#include "Tree/Tree_NodeAllocator.h"
-
-void* Tree_IdNodeInfo::operator new(std::size_t size) {
-  return Tree_NodeAllocator::Allocate(size);
-}
-
-void* Tree_IdNodeInfo::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return Tree_NodeAllocator::TryAllocate(size);
-}
-
-void Tree_IdNodeInfo::operator delete(void* block) noexcept {
-  Tree_NodeAllocator::Free(block);
-}
-
-void Tree_IdNodeInfo::operator delete(void* block, const std::nothrow_t&) noexcept {
-  Tree_NodeAllocator::Free(block);
-}
-
 void Tree_IdNodeInfo::SetValue(const char* buf, int len) {
   m_value =
       (buf != nullptr && len > 0) ? RWCString(buf, static_cast<std::size_t>(len)) : RWCString();

@@ -61,24 +61,6 @@ Tree_HandleFamily* SlotOf(void* node) {
 
 }  // namespace
 
-// ---- Allocation: values in the node heap -------------------------------------------------
-
-void* Tree_Value::operator new(std::size_t size) {
-  return Tree_NodeAllocator::Allocate(size);
-}
-
-void* Tree_Value::operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  return Tree_NodeAllocator::TryAllocate(size);
-}
-
-void Tree_Value::operator delete(void* block) noexcept {
-  Tree_NodeAllocator::Free(block);
-}
-
-void Tree_Value::operator delete(void* block, const std::nothrow_t&) noexcept {
-  Tree_NodeAllocator::Free(block);
-}
-
 // ---- Allocation: the node and its first family in one block -----------------------------
 
 void* Tree_Node::operator new(std::size_t size) {

@@ -41,22 +41,12 @@
 struct Tree_RankedChildTexts;
 
 // A value text with an int change flag (nonzero: changed). Replacing the text leaves the
-// flag alone; only the host and change trees set it.
-class Tree_Value {
+// flag alone; only the host and change trees set it. Values live in the node heap beside their
+// nodes.
+class Tree_Value : public Tree_NodeHeapObject {
  public:
   // Takes `value` by value, so a caller that moves its text in pays no copy.
   Tree_Value(RWCString value, int is_change) : m_value(std::move(value)), m_is_change(is_change) {}
-
-  // Values live in the node heap beside their nodes (see Tree_NodeAllocator.h); `new` and
-  // `delete` of a Tree_Value pair up as always.
-  // Defined out of line: inlined into a host's `new Tree_Value(...)`, the delete of the
-  // throwing path trips GCC's maybe-uninitialized warning.
-  static void* operator new(std::size_t size);
-  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
-  static void* operator new(std::size_t, void* where) noexcept { return where; }
-  static void operator delete(void* block) noexcept;
-  static void operator delete(void* block, const std::nothrow_t&) noexcept;
-  static void operator delete(void*, void*) noexcept {}
 
   void SetValue(const RWCString& value) { m_value = value; }
   // A copy of the text.

@@ -181,3 +181,19 @@ void Tree_NodeAllocator::ReturnFreedMemory(bool force) noexcept {
   heap.option_set(mi_option_decommit_delay, heap.decommit_delay);
 #endif
 }
+
+void* Tree_NodeHeapObject::operator new(std::size_t size) {
+  return Tree_NodeAllocator::Allocate(size);
+}
+
+void* Tree_NodeHeapObject::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  return Tree_NodeAllocator::TryAllocate(size);
+}
+
+void Tree_NodeHeapObject::operator delete(void* block) noexcept {
+  Tree_NodeAllocator::Free(block);
+}
+
+void Tree_NodeHeapObject::operator delete(void* block, const std::nothrow_t&) noexcept {
+  Tree_NodeAllocator::Free(block);
+}

@@ -46,6 +46,24 @@ class Tree_NodeAllocator {
   static void ReturnFreedMemory(bool force = false) noexcept;
 };
 
+// A base that gives a class its blocks from the node heap through class-level operator new
+// and delete (the global ones stay the host's). `new` and `delete` of such an object pair up
+// as always, on any thread. Defined out of line: inlined into a host's `new Tree_Value(...)`,
+// the delete of the throwing path trips GCC's maybe-uninitialized warning.
+class Tree_NodeHeapObject {
+ public:
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void* operator new(std::size_t, void* where) noexcept { return where; }
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+  static void operator delete(void*, void*) noexcept {}
+
+ protected:
+  Tree_NodeHeapObject() = default;
+  ~Tree_NodeHeapObject() = default;
+};
+
 // A standard allocator over Tree_NodeAllocator, for the containers a node owns.
 template <class T>
 struct Tree_NodeStlAllocator {
