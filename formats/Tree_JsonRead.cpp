@@ -320,27 +320,28 @@ class JsonReader {
     return true;
   }
 
-  // A scalar: its text in `out` and its kind. False on anything else.
-  bool ReadScalar(std::string& out, Tree_NodeKind& kind) {
+  // A scalar: its text, a view into the input or into `buffer` that lasts until the next
+  // read, and its kind. False on anything else.
+  bool ReadScalar(std::string& buffer, std::string_view& text, Tree_NodeKind& kind) {
     switch (m_in.Peek()) {
       case '"':
         kind = Tree_NodeKind::kString;
-        return ReadString(out);
+        return ReadStringText(buffer, text);
       case 't':
         kind = Tree_NodeKind::kBoolean;
-        out = "true";
-        return ReadWord(out);
+        text = "true";
+        return ReadWord(text);
       case 'f':
         kind = Tree_NodeKind::kBoolean;
-        out = "false";
-        return ReadWord(out);
+        text = "false";
+        return ReadWord(text);
       case 'n':
         kind = Tree_NodeKind::kNull;
-        out = "null";
-        return ReadWord(out);
+        text = "null";
+        return ReadWord(text);
       default:
         kind = Tree_NodeKind::kNumber;
-        return ReadNumber(out);
+        return ReadNumberText(buffer, text);
     }
   }
 
@@ -386,17 +387,9 @@ class JsonReader {
     if (c != '"' && c != 't' && c != 'f' && c != 'n' && c != '-' && (c < '0' || c > '9')) {
       return FailHere("a value");
     }
-    Tree_NodeKind kind = Tree_NodeKind::kString;
+    Tree_NodeKind kind;
     std::string_view text;
-    if (c == '"') {
-      if (!ReadStringText(m_text, text)) return false;
-    } else if (c == '-' || (c >= '0' && c <= '9')) {
-      kind = Tree_NodeKind::kNumber;
-      if (!ReadNumberText(m_text, text)) return false;
-    } else {
-      if (!ReadScalar(m_text, kind)) return false;
-      text = m_text;
-    }
+    if (!ReadScalar(m_text, text, kind)) return false;
     Tree_NodePtr node(new Tree_Node(NextName(), new Tree_Value(RWCString(text), 0)));
     node->SetKind(kind);
     Place(std::move(node));
@@ -479,8 +472,9 @@ class JsonReader {
         if (c == '{' || c == '[') return Fail("a @tree field holds no objects or arrays");
         if (c < 0) return FailHere("a value");
         Tree_NodeKind kind;
-        if (!ReadScalar(m_text, kind)) return false;
-        if (!DescriptorField(field, kind, value_at, described)) return false;
+        std::string_view text;
+        if (!ReadScalar(m_text, text, kind)) return false;
+        if (!DescriptorField(field, text, kind, value_at, described)) return false;
         SkipBlanks();
         if (m_in.Peek() == '}') break;
         if (!Expect(',', "',' or '}' in a @tree descriptor")) return false;
@@ -491,16 +485,17 @@ class JsonReader {
     return ApplyDescriptor(frame, described);
   }
 
-  bool DescriptorField(std::size_t field, Tree_NodeKind kind, std::size_t at, Described& out) {
+  bool DescriptorField(std::size_t field, std::string_view text, Tree_NodeKind kind, std::size_t at,
+                       Described& out) {
     switch (field) {
       case 0:
-        out.value = m_text;
+        out.value = std::string(text);
         out.value_kind = kind;
         return true;
       case 1: {
         int changed = 0;
-        const char* end = m_text.data() + m_text.size();
-        const auto parsed = std::from_chars(m_text.data(), end, changed);
+        const char* end = text.data() + text.size();
+        const auto parsed = std::from_chars(text.data(), end, changed);
         if (kind != Tree_NodeKind::kNumber || parsed.ec != std::errc() || parsed.ptr != end ||
             changed == 0) {
           return FailAt(at, "\"changed\" in a @tree descriptor is a nonzero int");
@@ -509,7 +504,7 @@ class JsonReader {
         return true;
       }
       default:
-        if (kind != Tree_NodeKind::kBoolean || m_text != "true") {
+        if (kind != Tree_NodeKind::kBoolean || text != "true") {
           std::string message(1, '"');
           message.append(m_key).append("\" in a @tree descriptor is true when present");
           return FailAt(at, message);
