@@ -158,8 +158,9 @@ class Tree_Node {
   // The handle stored for child `index` (not a copy), or NULL_TREE_NODE_PTR (level 3).
   Tree_NodePtr& GetChildAt(int index);
   // The node of child `index` for walks that keep the index in range themselves: inline, no
-  // message; RWBoundsErr unless 0 <= index < GetChildCount().
-  Tree_Node* ChildNodeAt(int index) const { return m_children.at(index).get(); }
+  // message, read from the slot without a load through the child's handle; RWBoundsErr unless
+  // 0 <= index < GetChildCount().
+  Tree_Node* ChildNodeAt(int index) const { return m_children.nodeAt(index); }
   // The stored handle of that child, for a walk that fetches it ahead.
   const Tree_NodePtr* ChildHandleAt(int index) const { return &m_children.at(index); }
   // The slot of the child that holds the node of `a_child`, or -1 (level 3 when this node
@@ -491,3 +492,23 @@ class Tree_Node {
   int m_id = 0;
   unsigned int m_checksum = 0;
 };
+
+// Defined here, where a node is complete, so that inline child access needs no load through
+// a stored handle.
+[[gnu::always_inline]] inline Tree_Node* Tree_NodePtrVec::NodeOf(Slot slot) noexcept {
+  if ((slot & kOwnBlock) != 0) return HandleOf(slot)->get();
+    // A node is not standard-layout (its handle member has a virtual destructor); GCC and Clang
+    // give offsetof its plain meaning for such a class, which has no virtual base.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Winvalid-offsetof"
+  constexpr std::size_t kStoredOffset = offsetof(Tree_Node, m_stored);
+#pragma GCC diagnostic pop
+  static_assert(kStoredOffset % alignof(Tree_NodePtr) == 0 && alignof(Tree_NodePtr) >= 4,
+                "a slot's bit 1 is always clear");
+  return reinterpret_cast<Tree_Node*>(slot - kStoredOffset);
+}
+
+inline Tree_Node* Tree_NodePtrVec::nodeAt(int i) const {
+  const Span span = Slots();
+  return NodeOf(span.slots[Checked(i, span.size)]);
+}

@@ -18,19 +18,6 @@
 
 static_assert(sizeof(Tree_NodePtrVec) == sizeof(void*), "one word inside its node");
 
-[[gnu::always_inline]] inline Tree_Node* Tree_NodePtrVec::NodeOf(Slot slot) noexcept {
-  if ((slot & kOwnBlock) != 0) return HandleOf(slot)->get();
-    // A node is not standard-layout (its handle member has a virtual destructor); GCC and Clang
-    // give offsetof its plain meaning for such a class, which has no virtual base.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Winvalid-offsetof"
-  constexpr std::size_t kStoredOffset = offsetof(Tree_Node, m_stored);
-#pragma GCC diagnostic pop
-  static_assert(kStoredOffset % alignof(Tree_NodePtr) == 0 && alignof(Tree_NodePtr) >= 4,
-                "a slot's bit 1 is always clear");
-  return reinterpret_cast<Tree_Node*>(slot - kStoredOffset);
-}
-
 // An open-addressing table of 16-byte entries in one array, so building an index costs no
 // allocation per child. An entry holds no name: it holds the slot of the first child of its
 // name, whose key name never changes while the child is stored, and keeps that name's hash,

@@ -85,6 +85,9 @@ class Tree_NodePtrVec {
     const Span span = Slots();
     return *HandleOf(span.slots[Checked(i, span.size)]);
   }
+  // The node of that handle, read from the slot alone; RWBoundsErr unless 0 <= i < entries().
+  // Defined in Tree_Node.h, where a node is complete.
+  inline Tree_Node* nodeAt(int i) const;
 
   // The first slot whose handle holds the same node as `handle`, or -1.
   int index(const Tree_NodePtr& handle) const noexcept;
@@ -139,7 +142,7 @@ class Tree_NodePtrVec {
     return reinterpret_cast<Tree_NodePtr*>(slot & ~kOwnBlock);
   }
   // The node of the slot's handle; reads memory only for a handle in a block of its own.
-  // Defined, and used, only where Tree_Node is complete (Tree_NodeChildren.cpp).
+  // Defined where Tree_Node is complete (Tree_Node.h).
   static inline Tree_Node* NodeOf(Slot slot) noexcept;
 
   // The slots of two or more children (or of fewer, once they shrank): the slots follow the
