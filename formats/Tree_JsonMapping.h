@@ -48,10 +48,20 @@ struct Tree_JsonMapping {
   static bool IsNumber(std::string_view text);
   // The literal type of `text`: number, boolean or null when it is exactly such a JSON
   // literal, string otherwise.
+  // Decided from the first byte for most texts, since writers ask it of every value.
   static Tree_NodeKind LiteralKind(std::string_view text) {
-    if (text == "true" || text == "false") return Tree_NodeKind::kBoolean;
-    if (text == "null") return Tree_NodeKind::kNull;
-    return IsNumber(text) ? Tree_NodeKind::kNumber : Tree_NodeKind::kString;
+    if (text.empty()) return Tree_NodeKind::kString;
+    switch (const char first = text[0]; first) {
+      case 't':
+        return text == "true" ? Tree_NodeKind::kBoolean : Tree_NodeKind::kString;
+      case 'f':
+        return text == "false" ? Tree_NodeKind::kBoolean : Tree_NodeKind::kString;
+      case 'n':
+        return text == "null" ? Tree_NodeKind::kNull : Tree_NodeKind::kString;
+      default:
+        if (first != '-' && (first < '0' || first > '9')) return Tree_NodeKind::kString;
+        return IsNumber(text) ? Tree_NodeKind::kNumber : Tree_NodeKind::kString;
+    }
   }
   // True when a value of kind `kind` can hold `text`: a string or an untyped node holds any
   // text, a number only a number literal, a boolean only true or false, null only null.

@@ -190,6 +190,7 @@ class JsonWriter {
 
   bool Value(Tree_Node& node) {
     m_current = &node;
+    Tree_PrefetchAhead(node);
     const Tree_NodeKind kind = Tree_JsonMapping::ExportKind(node);
     if (Tree_JsonMapping::NeedsDescriptor(node, m_exact)) {
       m_out.Append('{');

@@ -1,6 +1,7 @@
 // Text export: one line per node written straight into the output's room (Tree_ByteOutput),
 // names and values copied sixteen bytes at a time between the bytes that need escapes.
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -85,45 +86,83 @@ char* WriteEscape(unsigned char c, char* out) {
   }
 }
 
+// Copies `count` bytes, fewer than 16, with at most two overlapping loads and stores of a width.
+inline void CopyShort(char* out, const char* at, std::size_t count) {
+  if (count >= 8) {
+    std::uint64_t head, tail;
+    std::memcpy(&head, at, 8);
+    std::memcpy(&tail, at + count - 8, 8);
+    std::memcpy(out, &head, 8);
+    std::memcpy(out + count - 8, &tail, 8);
+  } else if (count >= 4) {
+    std::uint32_t head, tail;
+    std::memcpy(&head, at, 4);
+    std::memcpy(&tail, at + count - 4, 4);
+    std::memcpy(out, &head, 4);
+    std::memcpy(out + count - 4, &tail, 4);
+  } else if (count > 0) {
+    out[0] = at[0];
+    out[count / 2] = at[count / 2];
+    out[count - 1] = at[count - 1];
+  }
+}
+
 // Writes [at, end) escaped at `out`, which has room for 4 * (end - at) + 16 bytes, and returns
 // the end of what it wrote. `padded`: 16 bytes can be read from `at` even past `end`.
 template <class Set>
 char* EscapeInto(const char* at, const char* end, char* out, bool padded) {
 #if defined(__SSE2__)
-  const auto length = static_cast<std::size_t>(end - at);
-  if (padded && length < 16) {
+  const char* const begin = at;
+  if (padded && end - at < 16) {
     // The usual case, a short plain text: one load, one test, one store.
+    const auto length = static_cast<unsigned>(end - at);
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
     if ((Set::Mask(bytes) & ((1u << length) - 1)) == 0) {
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
       return out + length;
     }
   }
-#else
-  (void)padded;
-#endif
   for (;;) {
-#if defined(__SSE2__)
-    // Sixteen bytes at a time; the store may write past the plain part, within the room,
-    // and the next write covers that.
-    while (end - at >= 16) {
+    const auto left = static_cast<std::size_t>(end - at);
+    if (left >= 16) {
+      // Sixteen bytes at a time; the store may write past the plain part, within the room,
+      // and the next write covers that.
       const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
       const unsigned mask = Set::Mask(bytes);
-      if (mask != 0) {
-        const int plain = __builtin_ctz(mask);
-        at += plain;
-        out += plain;
-        break;
+      if (mask == 0) {
+        at += 16;
+        out += 16;
+        continue;
       }
-      at += 16;
-      out += 16;
+      const int plain = __builtin_ctz(mask);
+      at += plain;
+      out += plain;
+    } else if (left == 0) {
+      return out;
+    } else if (end - begin >= 16) {
+      // The last few bytes of a longer text: tested by one load that ends at `end`.
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(end - 16));
+      const unsigned mask = Set::Mask(bytes) >> (16 - left);
+      const std::size_t plain = mask == 0 ? left : static_cast<std::size_t>(__builtin_ctz(mask));
+      CopyShort(out, at, plain);
+      at += plain;
+      out += plain;
+      if (at == end) return out;
+    } else {
+      while (at < end && !Set::Stop(static_cast<unsigned char>(*at))) *out++ = *at++;
+      if (at == end) return out;
     }
-#endif
+    out = WriteEscape(static_cast<unsigned char>(*at++), out);
+  }
+#else
+  (void)padded;
+  for (;;) {
     while (at < end && !Set::Stop(static_cast<unsigned char>(*at))) *out++ = *at++;
     if (at == end) return out;
     out = WriteEscape(static_cast<unsigned char>(*at++), out);
   }
+#endif
 }
 
 // Appends [at, end) escaped, a piece at a time.
@@ -208,6 +247,7 @@ void AppendIndent(std::size_t spaces, Tree_ByteOutput& out) {
 
 // The line of `node` at `depth`; `typed` tells whether its parent is an object or an array.
 void WriteNodeLine(const Tree_Node& node, std::size_t depth, bool typed, Tree_ByteOutput& out) {
+  Tree_PrefetchAhead(node);
   AppendIndent(depth * 2, out);
   AppendName(node.KeyName().view(), out, kStringsHold16);
   const Tree_NodeKind kind = node.GetKind();
@@ -286,7 +326,8 @@ bool WriteText(const Tree_NodePtr& tree, Tree_ByteOutput& out, const Tree_TextWr
     }
     WriteNodeLine(*node, open.size(), typed, out);
     if (!out.MaybeFlush()) return fail(Tree_StatusCode::kIo, "cannot write the output");
-    open.emplace_back(node);
+    // A node without children (every leaf) opens no frame.
+    if (node->GetChildCount() > 0) open.emplace_back(node);
     node = nullptr;
     while (!open.empty()) {
       Frame& frame = open.back();

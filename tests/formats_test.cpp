@@ -134,7 +134,8 @@ TEST(JsonFormat, ScalarsAreTypedLeavesAndPlainExportDropsOnlyMarks) {
 
   // Untyped nodes, as host code makes them, follow the export rule.
   Tree_NodePtr host = Branch("host");
-  for (const char* value : {"8080", "1.0", "-0", "true", "null", "01", "web", "1.", "nul"}) {
+  for (const char* value :
+       {"8080", "1.0", "-0", "true", "null", "01", "web", "1.", "nul", "false", "nulls", "-"}) {
     host->Add(Leaf(value, value));
   }
   host->Add(Leaf("empty", ""));
@@ -143,7 +144,8 @@ TEST(JsonFormat, ScalarsAreTypedLeavesAndPlainExportDropsOnlyMarks) {
   list->Add(Leaf("0", "a"));
   host->Add(list);
   EXPECT_EQ(R"({"8080":8080,"1.0":1.0,"-0":-0,"true":true,"null":null,"01":"01","web":"web",)"
-            R"("1.":"1.","nul":"nul","empty":"","none":{},"list":["a"]})",
+            R"("1.":"1.","nul":"nul","false":false,"nulls":"nulls","-":"-","empty":"",)"
+            R"("none":{},"list":["a"]})",
             Compact(host));
   // A typed node whose kind no longer fits what it holds falls back to the same rule.
   Tree_NodePtr number = host->GetRelativeNode("8080", host);
@@ -363,9 +365,11 @@ TEST(TextFormat, LongTextsKeepEveryEscapeAndAStreamGetsTheSameBytes) {
   object->SetKind(Tree_NodeKind::kObject);
   root->Add(object);
   int count = 0;
-  for (const std::size_t length : {1, 15, 16, 17, 33, 4095, 4096, 4097, 9000}) {
+  for (const std::size_t length : {1, 15, 16, 17, 20, 31, 33, 4095, 4096, 4097, 9000}) {
     for (const std::string& byte : tricky) {
-      for (const std::size_t at : {std::size_t{0}, length / 2, length - 1}) {
+      // The last of a text's few bytes past its sixteen-byte steps are tested together.
+      for (const std::size_t at :
+           {std::size_t{0}, length / 2, length - (length > 3 ? 3 : 1), length - 1}) {
         std::string text(length, 'x');
         text.replace(at, 1, byte);
         root->Add(new Tree_Node(RWCString("n" + text + "n"), new Tree_Value(RWCString(text), 0)));
