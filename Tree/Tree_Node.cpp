@@ -151,6 +151,13 @@ Tree_Node::Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName)
   m_allows_children = value == nullptr;
 }
 
+Tree_Node::Tree_Node(RWCString&& key_name, Tree_Value* value, KeptName)
+    : m_key_name(std::move(key_name)), m_tree_value(value) {
+  m_in_block = t_unconstructed == this;
+  if (m_in_block) t_unconstructed = nullptr;
+  m_allows_children = value == nullptr;
+}
+
 int Tree_Node::Init(RWCString& key_name, Tree_Value* value) {
   m_in_block = t_unconstructed == this;
   if (m_in_block) t_unconstructed = nullptr;

@@ -141,6 +141,14 @@ class Tree_Node {
   // cycle, so for one the handle moves into the children vector without Add's checks and
   // without a count change: what readers building a tree from the top call.
   int Add(Tree_NodePtr&& new_child);
+  // Appends a new child named `key_name` as it stands, holding `value` (a leaf) or, with null,
+  // a branch, of kind `kind`, and returns its node: what Add of a new node does, without the
+  // name's stripping or the family slot's exchange, for readers that build a tree from the
+  // top. When this node is a leaf or IsKeptKeyName refuses the name, it does what Add of
+  // Tree_Node(key_name, value) does: returns that child, or null (level 3, the value freed)
+  // when it was not added. Raises std::bad_alloc, with nothing changed, when the slots
+  // cannot grow.
+  Tree_Node* AddNewChild(RWCString&& key_name, Tree_Value* value, Tree_NodeKind kind);
   // Puts `new_child` at `child_index` and returns 1; a child that had a parent leaves it
   // first, and `child_index` counts after that. Returns 0 (level 3) like Add. Raises
   // RWBoundsErr, with nothing changed, unless 0 <= child_index <= the count after leaving.
@@ -377,6 +385,7 @@ class Tree_Node {
   // constructors make of such a name, without stripping it again.
   struct KeptName {};
   Tree_Node(const RWCString& key_name, Tree_Value* value, KeptName);
+  Tree_Node(RWCString&& key_name, Tree_Value* value, KeptName);
   // Appends `child` as Insert would at the end, when `child` is a new parentless node whose
   // only handle is `child` and whose subtree is complete, and this node allows children and
   // has room reserved for it: no check, no walk up the parents, and the handle moves into the

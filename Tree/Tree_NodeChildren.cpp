@@ -369,6 +369,26 @@ int Tree_Node::Add(Tree_NodePtr&& new_child) {
   return 1;
 }
 
+Tree_Node* Tree_Node::AddNewChild(RWCString&& key_name, Tree_Value* value, Tree_NodeKind kind) {
+  if (m_allows_children == 0 || !IsKeptKeyName(key_name.view())) {
+    Tree_NodePtr child(new Tree_Node(std::move(key_name), value));
+    child->m_kind = kind;
+    return Add(child) != 0 ? child.get() : nullptr;
+  }
+  TREE_LOG(7, "Start Add(Tree_NodePtr & new_child)\n");  // as Add logs
+  // The value is freed should the node's allocation fail, which comes before the release.
+  std::unique_ptr<Tree_Value> owned(value);
+  Tree_NodePtr child = FirstHandle(new Tree_Node(std::move(key_name), owned.release(), KeptName{}));
+  Tree_Node* const node = child.get();
+  node->m_kind = kind;
+  m_children.append(std::move(child));  // may raise std::bad_alloc, nothing changed
+  node->m_parent = this;
+  // The new node is complete, as Add counts it.
+  IncDecCompleteSons(+1);
+  UpdateCompletionStatus();
+  return node;
+}
+
 int Tree_Node::Insert(const Tree_NodePtr& new_child, int child_index) {
   TREE_LOG(7, "Start Insert(Tree_NodePtr& new_child, int child_index)\n");
   if (m_allows_children == 0) {

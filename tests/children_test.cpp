@@ -61,6 +61,24 @@ TEST(Children, AddOfAGivenUpHandleMovesItInAsAddWould) {
   EXPECT_EQ(&other->GetChildAt(0), other->ChildHandleAt(0));
   EXPECT_THROW(other->ChildNodeAt(1), RWBoundsErr);
   EXPECT_THROW(raw->ChildNodeAt(0), RWBoundsErr);
+  // A child made in place keeps its name as given, its value and kind, and counts as
+  // complete; a name with blanks and a leaf parent take the constructor's and Add's ways.
+  Tree_Node* made =
+      other->AddNewChild(RWCString("made"), new Tree_Value("7", 0), Tree_NodeKind::kNumber);
+  ASSERT_NE(nullptr, made);
+  EXPECT_EQ(made, other->ChildNodeAt(1));
+  EXPECT_EQ(other.get(), made->GetParent());
+  EXPECT_EQ("7", other->GetValue("made", other));
+  EXPECT_EQ(Tree_NodeKind::kNumber, made->GetKind());
+  EXPECT_TRUE(other->IsSubtreeComplete());
+  EXPECT_EQ(2, Tree_NodeTestAccess::CompleteSons(*other));
+  Tree_Node* padded = other->AddNewChild(RWCString(" padded "), nullptr, Tree_NodeKind::kObject);
+  ASSERT_NE(nullptr, padded);
+  EXPECT_EQ("padded", padded->KeyName());
+  EXPECT_EQ(Tree_NodeKind::kObject, padded->GetKind());
+  EXPECT_EQ(nullptr,
+            made->AddNewChild(RWCString("x"), new Tree_Value("v", 0), Tree_NodeKind::kString));
+  EXPECT_EQ(4, other->GetNodeNum());
 }
 
 TEST(Children, InsertMovesAChildBetweenParentsWithTheirCounters) {
