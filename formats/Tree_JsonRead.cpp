@@ -347,40 +347,36 @@ class JsonReader {
 
   // ---- Nodes ---------------------------------------------------------------------------
 
-  // The name of the next value: the top node's, the next index of an array, or the member
-  // name just read.
-  RWCString NextName() {
-    if (m_open.empty()) return RWCString(m_options.root_name);
-    Frame& frame = m_open.back();
-    if (frame.is_array) {
-      char digits[24];
-      return RWCString(Tree_JsonMapping::IndexName(frame.members++, digits));
-    }
-    // A copy, not a move: the name gets a buffer of its own length, and m_key keeps its
-    // buffer for the next name.
-    return RWCString(std::string_view(m_key));
-  }
-
-  void Place(Tree_NodePtr node) {
+  // Makes the node of the next value, with `value` (a leaf) or without (a branch), and puts
+  // it under the innermost open branch, or at the top.
+  Tree_Node* Place(Tree_Value* value, Tree_NodeKind kind) {
+    Tree_Node* node;
     if (m_open.empty()) {
-      m_root = std::move(node);
+      m_root = Tree_NodePtr(new Tree_Node(RWCString(m_options.root_name), value));
+      m_root->SetKind(kind);
+      node = m_root.get();
     } else {
-      m_open.back().node->Add(std::move(node));
+      Frame& frame = m_open.back();
+      if (frame.is_array) {
+        char digits[24];
+        node = frame.node->AddNewChild(
+            RWCString(Tree_JsonMapping::IndexName(frame.members++, digits)), value, kind);
+      } else {
+        node = frame.node->AddNewChild(std::move(m_name), value, kind);
+      }
     }
     if (m_options.progress && (++m_nodes & 0xffff) == 0) {
       m_options.progress(m_in.Offset(), m_nodes);
     }
+    return node;
   }
 
   bool Value() {
     const int c = m_in.Peek();
     if (c == '{' || c == '[') {
       m_in.Skip();
-      Tree_NodePtr node(new Tree_Node(NextName()));
-      node->SetKind(c == '{' ? Tree_NodeKind::kObject : Tree_NodeKind::kArray);
-      Tree_Node* raw = node.get();
-      Place(std::move(node));
-      m_open.push_back({raw, 0, c == '['});
+      Tree_Node* node = Place(nullptr, c == '{' ? Tree_NodeKind::kObject : Tree_NodeKind::kArray);
+      m_open.push_back({node, 0, c == '['});
       return true;
     }
     if (c < 0) return FailHere("a value");
@@ -390,9 +386,7 @@ class JsonReader {
     Tree_NodeKind kind;
     std::string_view text;
     if (!ReadScalar(m_text, text, kind)) return false;
-    Tree_NodePtr node(new Tree_Node(NextName(), new Tree_Value(RWCString(text), 0)));
-    node->SetKind(kind);
-    Place(std::move(node));
+    Place(new Tree_Value(RWCString(text), 0), kind);
     return true;
   }
 
@@ -401,21 +395,26 @@ class JsonReader {
   bool Member(bool first) {
     const std::size_t at = m_in.Offset();
     if (m_in.Peek() != '"') return FailHere("a member name in quotes");
-    if (!ReadString(m_key)) return false;
+    std::string_view text;
+    if (!ReadStringText(m_key, text)) return false;
+    // The node's name made here, straight from the input when the name stands there plain,
+    // with a buffer of its own length, before the input moves on.
+    m_name = RWCString(text);
     SkipBlanks();
     if (!Expect(':', "':' after a member name")) return false;
     SkipBlanks();
     Frame& frame = m_open.back();
-    if (first && m_options.exact && m_key == Tree_JsonMapping::kDescriptor) {
+    const std::string_view name = m_name.view();
+    if (first && m_options.exact && name == Tree_JsonMapping::kDescriptor) {
       frame.described = true;
       return Descriptor(frame);
     }
     if (frame.node->IsLeaf()) return FailAt(at, "a node described as a leaf has no members");
-    if (!Tree_Node::IsKeptKeyName(m_key)) {
-      return FailAt(at, m_key.empty() ? "an empty member name: a tree node cannot have it"
-                                      : "the member name \"" + m_key +
-                                            "\" has a blank at either end: a tree node "
-                                            "cannot have it");
+    if (!Tree_Node::IsKeptKeyName(name)) {
+      return FailAt(at, name.empty() ? "an empty member name: a tree node cannot have it"
+                                     : "the member name \"" + std::string(name) +
+                                           "\" has a blank at either end: a tree node "
+                                           "cannot have it");
     }
     ++frame.members;
     return Value();
@@ -594,6 +593,7 @@ class JsonReader {
   Tree_NodePtr m_root;
   std::vector<Frame> m_open;
   std::string m_key;
+  RWCString m_name;  // the name of the member being read, until its node takes it
   std::string m_text;
   std::size_t m_nodes = 0;
   std::size_t m_line = 1;
