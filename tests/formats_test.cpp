@@ -155,9 +155,13 @@ TEST(JsonFormat, ScalarsAreTypedLeavesAndPlainExportDropsOnlyMarks) {
 }
 
 TEST(JsonFormat, RejectsWhatItCannotKeepWithTheLineAndColumn) {
+  const std::string indented =
+      "{\n" + std::string(37, ' ') + "\"a\":" + std::string(16, ' ') + "x}";
   const std::initializer_list<Rejected> malformed = {
       {"{\"a\": \"caf\xe9\"}", 1, 11, "ill-formed UTF-8"},
       {"{\n  \"a\": tru\n}", 2, 8, "invalid literal"},
+      // Runs of blanks longer than one test of them.
+      {indented.c_str(), 2, 58, "expected a value"},
       {"{\"\": 1}", 1, 2, "empty member name"},
       {"{\" a\": 1}", 1, 2, "blank at either end"},
       {"[1] [2]", 1, 5, "end of input"},
