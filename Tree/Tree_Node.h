@@ -175,6 +175,9 @@ class Tree_Node {
   // never had children).
   int GetIndex(const Tree_NodePtr& a_child) const;
   int GetChildCount() const { return m_children.entries(); }
+  // Hints that this node's children (their count and slots) will be read soon, for walks that
+  // fetch ahead; reads nothing but this node.
+  void PrefetchChildSlots() const noexcept { m_children.PrefetchSlots(); }
   int IsEmpty() const { return GetChildCount() == 0 ? 1 : 0; }
   // 1 when `another_node` holds this node or one of its ancestors, else 0 (level 3 on null).
   int IsNodeAncestor(const Tree_NodePtr& another_node) const;
