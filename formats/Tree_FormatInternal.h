@@ -2,6 +2,8 @@
 // share. Internal to the formats library.
 #pragma once
 
+#include <cstdint>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -29,13 +31,18 @@ inline bool Tree_IsTypedContext(const Tree_Node* parent) {
 // tree made in another order it costs two fetches that bring nothing useful. It also fetches
 // the node's own children block, which lies elsewhere and is read once the line is written.
 // (Fetching the children a cursor takes next, through their slots, measured slower for both
-// writers.)
+// writers.) The addresses are computed as integers: they may lie outside any live object, which a
+// prefetch tolerates and pointer arithmetic does not.
 inline void Tree_PrefetchAhead(const Tree_Node& node) {
+  constexpr std::uintptr_t kNodesAhead = 8 * 128;  // eight node blocks of the 128-byte class
+  constexpr std::uintptr_t kValuesAhead = 8 * 48;  // eight values, as the heap spaces them
+  const auto fetch = [](const void* from, std::uintptr_t ahead) {
+    __builtin_prefetch(
+        reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(from) + ahead));
+  };
   node.PrefetchChildSlots();
-  __builtin_prefetch(reinterpret_cast<const char*>(&node) + 8 * 128);
-  if (const Tree_Value* value = node.TreeValue(); value != nullptr) {
-    __builtin_prefetch(reinterpret_cast<const char*>(value) + 8 * 48);
-  }
+  fetch(&node, kNodesAhead);
+  if (const Tree_Value* value = node.TreeValue(); value != nullptr) fetch(value, kValuesAhead);
 }
 
 // The children of one node in slot order, for the writers' walks.
