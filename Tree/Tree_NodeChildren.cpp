@@ -315,13 +315,14 @@ void Tree_NodePtrVec::reserve(int count) {
 }
 
 void Tree_NodePtrVec::GrowForOneMore() {
-  // Block sizes of 64, 128, 256, ... bytes (4 and 9 slots with their hints, then 30, 62, ...
-  // slots after the header): size classes of the node heap, so a wide node's slots fill their
-  // block as a doubling vector's would. The first block is one line. Children are counted in
-  // an int: past that many, an insertion fails as a failed allocation does.
+  // Block sizes of 64, 128, 256, ... bytes: size classes of the node heap, so a wide node's
+  // slots fill their block as a doubling vector's would. The first block is one line of 4
+  // slots with their hints; then 9 with hints and 14 without in 128 bytes, then 30, 62, ...
+  // slots. Children are counted in an int: past that many, an insertion fails as a failed
+  // allocation does.
   static_assert(BytesFor(4) == 64 && BytesFor(kHintSlots) <= 128,
                 "a small node's block keeps its hints in the heap's 64- and 128-byte classes");
-  constexpr unsigned kMost = std::numeric_limits<int>::max();
+  constexpr std::size_t kMost = std::numeric_limits<int>::max();
   const Block* const block = GetBlock();
   if (block == nullptr) {
     Grow(4);
@@ -329,13 +330,18 @@ void Tree_NodePtrVec::GrowForOneMore() {
   }
   const unsigned capacity = block->capacity;
   if (capacity >= kMost) throw std::bad_alloc();
-  // Twice the size class the block is in (a reserved block may lie between two).
-  const std::size_t bytes = std::bit_ceil(BytesFor(capacity)) * 2;
-  std::size_t grown = (bytes - sizeof(Block)) / (sizeof(Slot) + 4);
-  if (!Hinted(static_cast<unsigned>(std::min<std::size_t>(grown, kMost)))) {
-    grown = (bytes - sizeof(Block)) / sizeof(Slot);
+  // The size class the block is in (a reserved block may lie between two): a block that
+  // outgrows its hints first takes the slots its class holds without them.
+  std::size_t bytes = std::bit_ceil(BytesFor(capacity));
+  const std::size_t plain = (bytes - sizeof(Block)) / sizeof(Slot);
+  if (Hinted(capacity) && plain > capacity && !Hinted(static_cast<unsigned>(plain))) {
+    Grow(static_cast<unsigned>(plain));
+    return;
   }
-  Grow(static_cast<unsigned>(std::min<std::size_t>(grown, kMost)));
+  bytes *= 2;
+  std::size_t grown = (bytes - sizeof(Block)) / (sizeof(Slot) + 4);
+  if (grown > kHintSlots) grown = (bytes - sizeof(Block)) / sizeof(Slot);
+  Grow(static_cast<unsigned>(std::min(grown, kMost)));
 }
 
 void Tree_NodePtrVec::Place(unsigned at, Slot slot) noexcept {
