@@ -20,6 +20,7 @@
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
 static_assert(sizeof(Tree_NodePtrVec) == sizeof(void*), "one word inside its node");
+
 [[gnu::always_inline]] inline Tree_Node* Tree_NodePtrVec::NodeOf(Slot slot) noexcept {
   if ((slot & kOwnBlock) != 0) return HandleOf(slot)->get();
     // A node is not standard-layout (its handle member has a virtual destructor); GCC and Clang
@@ -190,14 +191,17 @@ Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name, Next next) c
   const unsigned count = block->size;
   const Slot* const slots = block->slots();
   std::int32_t* const hints = block->hints();
-  const char* const base = reinterpret_cast<const char*>(block);
+  const std::intptr_t base = reinterpret_cast<std::intptr_t>(block);
   for (unsigned i = 0; i < count; ++i) {
     __builtin_prefetch(NodeOf(slots[i]));
     if (hints == nullptr) continue;
     const std::int32_t hint =
         std::atomic_ref<std::int32_t>(hints[i]).load(std::memory_order_relaxed);
-    // Only ever a prefetch: a stale hint may name memory freed since, which is not read.
-    if (hint != 0) __builtin_prefetch(base + std::ptrdiff_t{hint} * 16);
+    // Only ever a prefetch: a stale hint may name memory freed since, which is not read. The
+    // address is computed as an integer, as it may lie outside any live object.
+    if (hint != 0) {
+      __builtin_prefetch(reinterpret_cast<const void*>(base + std::intptr_t{hint} * 16));
+    }
   }
   for (unsigned i = 0; i < count; ++i) {
     Tree_Node* const node = NodeOf(slots[i]);
