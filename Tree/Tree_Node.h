@@ -419,9 +419,11 @@ class Tree_Node {
   // The stored handle of the first child named `name`, or null; constant time past a few
   // children (see Tree_NodePtrVec).
   Tree_NodePtr* FindChild(std::string_view name) const;
-  // The same with the child's node, read without a load through the handle.
-  Tree_NodePtrVec::Found FindChildAndNode(std::string_view name) const {
-    return m_children.find(name);
+  // The same with the child's node, read without a load through the handle; `next` says
+  // what the caller reads of the child found (see Tree_NodePtrVec::find).
+  Tree_NodePtrVec::Found FindChildAndNode(
+      std::string_view name, Tree_NodePtrVec::Next next = Tree_NodePtrVec::Next::kNothing) const {
+    return m_children.find(name, next);
   }
   // Index of the first child named `name`, or -1.
   int FindChildIndex(std::string_view name) const;
@@ -432,9 +434,11 @@ class Tree_Node {
   // element names; the result is `this_ptr`, a stored handle or NULL_TREE_NODE_PTR.
   static const Tree_NodePtr& Walk(const Tree_Node* first, Tree_Path& path,
                                   const Tree_NodePtr& this_ptr);
-  // The same walk, giving the handle found (null for none) and its node.
-  static Tree_NodePtrVec::Found WalkToNode(const Tree_Node* first, Tree_Path& path,
-                                           const Tree_NodePtr& this_ptr);
+  // The same walk, giving the handle found (null for none) and its node; `last` says what the
+  // caller reads of the node found.
+  static Tree_NodePtrVec::Found WalkToNode(
+      const Tree_Node* first, Tree_Path& path, const Tree_NodePtr& this_ptr,
+      Tree_NodePtrVec::Next last = Tree_NodePtrVec::Next::kNothing);
   static const Tree_NodePtr& SubTreeOnly(const Tree_NodePtr& found);
   Tree_NodePtr WalkCreating(Tree_Path& path, const Tree_NodePtr& this_ptr, bool protect);
 

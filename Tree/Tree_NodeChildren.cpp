@@ -3,8 +3,11 @@
 #include <absl/container/flat_hash_set.h>
 
 #include <algorithm>
+#include <atomic>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -17,6 +20,39 @@
 // ---- Tree_NodePtrVec --------------------------------------------------------------------
 
 static_assert(sizeof(Tree_NodePtrVec) == sizeof(void*), "one word inside its node");
+
+namespace {
+
+// Whether a child's key name is `name`: the short names of small nodes are compared with a
+// few loads instead of a call, reading no byte outside either text.
+[[gnu::always_inline]] inline bool SameName(std::string_view key, std::string_view name) noexcept {
+  const std::size_t size = name.size();
+  if (key.size() != size) return false;
+  const char* const a = key.data();
+  const char* const b = name.data();
+  const auto load8 = [](const char* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  };
+  const auto load4 = [](const char* at) {
+    std::uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  };
+  if (size >= 8) {
+    if (size > 16) return std::memcmp(a, b, size) == 0;
+    // Two loads that overlap for sizes below 16.
+    return load8(a) == load8(b) && load8(a + size - 8) == load8(b + size - 8);
+  }
+  if (size >= 4) return load4(a) == load4(b) && load4(a + size - 4) == load4(b + size - 4);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 // An open-addressing table of 16-byte entries in one array, so building an index costs no
 // allocation per child. An entry holds no name: it holds the slot of the first child of its
@@ -118,12 +154,12 @@ int Tree_NodePtrVec::slotOf(const Tree_NodePtr* stored) const noexcept {
   return -1;
 }
 
-Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name) const noexcept {
+Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name, Next next) const noexcept {
   const Slot word = m_word;
   if ((word & kBlockTag) == 0) {
     if (word == 0) return Found{nullptr, nullptr};
     Tree_Node* const node = NodeOf(word);
-    if (node->KeyName().view() == name) return Found{HandleOf(word), node};
+    if (SameName(node->KeyName().view(), name)) return Found{HandleOf(word), node};
     return Found{nullptr, nullptr};
   }
   Block* const block = BlockOf(word);
@@ -137,16 +173,60 @@ Tree_NodePtrVec::Found Tree_NodePtrVec::find(std::string_view name) const noexce
     if (found == index->map.end()) return Found{nullptr, nullptr};
     return Found{HandleOf(found->first), NodeOf(found->first)};
   }
-  // At most kIndexFrom children: every one is fetched at once, then compared, rather than one
-  // miss after another.
+  // At most kIndexFrom children: every one is fetched at once, with what its hint names, then
+  // compared, rather than one miss after another.
   const unsigned count = block->size;
   const Slot* const slots = block->slots();
-  for (unsigned i = 0; i < count; ++i) __builtin_prefetch(NodeOf(slots[i]));
+  std::int32_t* const hints = block->hints();
+  const std::intptr_t base = reinterpret_cast<std::intptr_t>(block);
+  for (unsigned i = 0; i < count; ++i) {
+    __builtin_prefetch(NodeOf(slots[i]));
+    if (hints == nullptr) continue;
+    const std::int32_t hint =
+        std::atomic_ref<std::int32_t>(hints[i]).load(std::memory_order_relaxed);
+    // Only ever a prefetch: a stale hint may name memory freed since, which is not read. The
+    // address is computed as an integer, as it may lie outside any live object.
+    if (hint != 0) {
+      __builtin_prefetch(reinterpret_cast<const void*>(base + std::intptr_t{hint} * 16));
+    }
+  }
   for (unsigned i = 0; i < count; ++i) {
     Tree_Node* const node = NodeOf(slots[i]);
-    if (node->KeyName().view() == name) return Found{HandleOf(slots[i]), node};
+    if (SameName(node->KeyName().view(), name)) {
+      if (hints != nullptr && next != Next::kNothing) KeepHint(*block, i, *node, next);
+      return Found{HandleOf(slots[i]), node};
+    }
   }
   return Found{nullptr, nullptr};
+}
+
+void Tree_NodePtrVec::KeepHint(Block& block, unsigned i, const Tree_Node& node,
+                               Next next) noexcept {
+  // What the caller reads next of the child: the same parts it reads anyway, so this adds no
+  // access that a change to the child on another thread would have to allow for.
+  const void* target = nullptr;
+  if (next == Next::kValue) {
+    if (node.m_allows_children == 0) target = node.m_tree_value.get();
+  } else {
+    const Slot word = node.m_children.m_word;
+    if ((word & kBlockTag) != 0) {
+      target = BlockOf(word);
+    } else if (word != 0) {
+      target = NodeOf(word);
+    }
+  }
+  std::int32_t hint = 0;
+  if (target != nullptr) {
+    const std::ptrdiff_t distance =
+        (reinterpret_cast<std::intptr_t>(target) - reinterpret_cast<std::intptr_t>(&block)) / 16;
+    if (distance != 0 && distance >= std::numeric_limits<std::int32_t>::min() &&
+        distance <= std::numeric_limits<std::int32_t>::max()) {
+      hint = static_cast<std::int32_t>(distance);
+    }
+  }
+  const std::atomic_ref<std::int32_t> kept(block.hints()[i]);
+  // Stored only when it changes, so lookups that repeat write nothing.
+  if (kept.load(std::memory_order_relaxed) != hint) kept.store(hint, std::memory_order_relaxed);
 }
 
 Tree_NodePtrVec::NameIndex* Tree_NodePtrVec::BuildIndex(Block& block) const noexcept {
@@ -202,14 +282,17 @@ void Tree_NodePtrVec::IndexRemoving(Block& block, NameIndex& index, unsigned i) 
 void Tree_NodePtrVec::Grow(unsigned capacity) {
   const Span span = Slots();
   if (capacity < 2) capacity = 2;
-  auto* const grown = static_cast<Block*>(
-      Tree_NodeAllocator::Allocate(sizeof(Block) + std::size_t{capacity} * sizeof(Slot)));
+  auto* const grown = static_cast<Block*>(Tree_NodeAllocator::Allocate(BytesFor(capacity)));
   Block* const old = GetBlock();
   grown->size = span.size;
   grown->capacity = capacity;
   ::new (&grown->index) std::atomic<NameIndex*>(
       old != nullptr ? old->index.load(std::memory_order_relaxed) : nullptr);
   std::copy(span.slots, span.slots + span.size, grown->slots());
+  if (std::int32_t* const hints = grown->hints()) {
+    // A hint is a distance from its block, so none carries over to the new one.
+    std::fill(hints, hints + capacity, 0);
+  }
   m_word = reinterpret_cast<Slot>(grown) | kBlockTag;
   Tree_NodeAllocator::Free(old);
 }
@@ -223,20 +306,33 @@ void Tree_NodePtrVec::reserve(int count) {
 }
 
 void Tree_NodePtrVec::GrowForOneMore() {
-  // Block sizes of 64, 128, 256, ... bytes (6, 14, 30, ... slots after the header): size
-  // classes of the node heap, so a wide node's slots fill their block as a doubling vector's
-  // would. The first block is one line, which a node of a few children never outgrows.
-  // Children are counted in an int: past that many, an insertion fails as a failed
+  // Block sizes of 64, 128, 256, ... bytes: size classes of the node heap, so a wide node's
+  // slots fill their block as a doubling vector's would. The first block is one line of 4
+  // slots with their hints; then 9 with hints and 14 without in 128 bytes, then 30, 62, ...
+  // slots. Children are counted in an int: past that many, an insertion fails as a failed
   // allocation does.
-  constexpr unsigned kMost = std::numeric_limits<int>::max();
+  static_assert(BytesFor(4) == 64 && BytesFor(kHintSlots) <= 128,
+                "a small node's block keeps its hints in the heap's 64- and 128-byte classes");
+  constexpr std::size_t kMost = std::numeric_limits<int>::max();
   const Block* const block = GetBlock();
   if (block == nullptr) {
-    Grow(6);
+    Grow(4);
     return;
   }
   const unsigned capacity = block->capacity;
   if (capacity >= kMost) throw std::bad_alloc();
-  Grow(capacity > (kMost - 2) / 2 ? kMost : capacity * 2 + 2);
+  // The size class the block is in (a reserved block may lie between two): a block that
+  // outgrows its hints first takes the slots its class holds without them.
+  std::size_t bytes = std::bit_ceil(BytesFor(capacity));
+  const std::size_t plain = (bytes - sizeof(Block)) / sizeof(Slot);
+  if (Hinted(capacity) && plain > capacity && !Hinted(static_cast<unsigned>(plain))) {
+    Grow(static_cast<unsigned>(plain));
+    return;
+  }
+  bytes *= 2;
+  std::size_t grown = (bytes - sizeof(Block)) / (sizeof(Slot) + 4);
+  if (grown > kHintSlots) grown = (bytes - sizeof(Block)) / sizeof(Slot);
+  Grow(static_cast<unsigned>(std::min(grown, kMost)));
 }
 
 void Tree_NodePtrVec::Place(unsigned at, Slot slot) noexcept {
@@ -248,6 +344,10 @@ void Tree_NodePtrVec::Place(unsigned at, Slot slot) noexcept {
   Slot* const slots = block.slots();
   std::copy_backward(slots + at, slots + block.size, slots + block.size + 1);
   slots[at] = slot;
+  if (std::int32_t* const hints = block.hints()) {
+    std::copy_backward(hints + at, hints + block.size, hints + block.size + 1);
+    hints[at] = 0;  // the first lookup through the child sets it
+  }
   ++block.size;
   if (NameIndex* index = block.index.load(std::memory_order_relaxed)) {
     try {
@@ -311,6 +411,9 @@ void Tree_NodePtrVec::removeAt(int i) {
   Slot* const slots = block->slots();
   const Slot slot = slots[at];
   std::copy(slots + at + 1, slots + block->size, slots + at);
+  if (std::int32_t* const hints = block->hints()) {
+    std::copy(hints + at + 1, hints + block->size, hints + at);
+  }
   --block->size;
   Release(slot);
 }
@@ -331,9 +434,12 @@ void Tree_NodePtrVec::removeSlots(const std::vector<int>& slots) {
     leaves[static_cast<std::size_t>(slot)] = true;
     removed.push_back(kept_slots[static_cast<unsigned>(slot)]);
   }
+  std::int32_t* const hints = block->hints();
   unsigned kept = 0;
   for (unsigned slot = 0; slot < block->size; ++slot) {
-    if (!leaves[slot]) kept_slots[kept++] = kept_slots[slot];
+    if (leaves[slot]) continue;
+    if (hints != nullptr) hints[kept] = hints[slot];
+    kept_slots[kept++] = kept_slots[slot];
   }
   block->size = kept;
   for (Slot slot : removed) Release(slot);

@@ -27,7 +27,8 @@ Tree_NodePtr& Tree_Node::GetByRef(const RWCString& name, Tree_NodePtr& this_ptr)
 // ---- Multi-level walk ---------------------------------------------------------------------
 
 Tree_NodePtrVec::Found Tree_Node::WalkToNode(const Tree_Node* first, Tree_Path& path,
-                                             const Tree_NodePtr& this_ptr) {
+                                             const Tree_NodePtr& this_ptr,
+                                             Tree_NodePtrVec::Next last) {
   // `this_ptr` is not a const object (see below), and the node is read through the handle once.
   Tree_NodePtrVec::Found reached{const_cast<Tree_NodePtr*>(&this_ptr), this_ptr.get()};
   const Tree_Node* node = first;
@@ -35,8 +36,10 @@ Tree_NodePtrVec::Found Tree_Node::WalkToNode(const Tree_Node* first, Tree_Path& 
     const std::string_view element = path.GetRootView();
     if (element.empty()) return reached;  // an empty element ends the walk where it is
     if (node == nullptr) return Tree_NodePtrVec::Found{};
-    const Tree_NodePtrVec::Found found = node->FindChildAndNode(element);
-    if (found.handle == nullptr || path.IsOnlyRoot() != 0) return found;
+    const bool ends = path.IsOnlyRoot() != 0;
+    const Tree_NodePtrVec::Found found =
+        node->FindChildAndNode(element, ends ? last : Tree_NodePtrVec::Next::kChildren);
+    if (found.handle == nullptr || ends) return found;
     reached = found;
     node = found.node;
   }

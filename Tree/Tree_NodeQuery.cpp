@@ -39,7 +39,8 @@ int CountChildren(Tree_Node& node, bool want_sub_tree) {
 RWCString Tree_Node::GetValue(const RWCString& path, const Tree_NodePtr& this_ptr) {
   Tree_Path walk(path.view(), Tree_Path::Borrow{});
   // The node itself, not read through its handle: the walk read the node's first line.
-  const Tree_Node* const found = WalkToNode(this, walk, this_ptr).node;
+  const Tree_Node* const found =
+      WalkToNode(this, walk, this_ptr, Tree_NodePtrVec::Next::kValue).node;
   if (found == nullptr) {
     TREE_LOG(7,
              "GetValue(RWCString & path,Tree_NodePtr & this_ptr) : path %s does not exist, "

@@ -503,13 +503,21 @@ const FanPaths& SharedFanPaths() {
   return paths;
 }
 
+// The first of the timed passes, on a tree no walk has gone through yet: small nodes note
+// where each walk through a child went on, and later walks fetch that ahead.
+double g_ours_fan_first_pass = 0;
+
 double OursFanLookups() {
   const FanPaths& paths = SharedFanPaths();
   const Tree_NodePtr root = OursFanOut();
+  bool first = true;
   return MinOf([&] {
     const auto start = Clock::now();
     for (const RWCString& path : paths.ours) g_sink += root->GetValue(path, root).length();
-    return Seconds(start);
+    const double seconds = Seconds(start);
+    if (first) g_ours_fan_first_pass = seconds;
+    first = false;
+    return seconds;
   });
 }
 
@@ -860,6 +868,8 @@ int main() {
   PrintRow("fan-out: 100,000 lookups by path", "ms", 1e3,
            Figures{OursFanLookups(), BoostFanLookups(), JsonFanLookups<Json>(),
                    JsonFanLookups<OJson>()});
+  PrintOursOnly("  first pass of ours, on an unwalked tree", "ms", g_ours_fan_first_pass * 1e3,
+                "-");
   PrintRow("fan-out: destroy", "ms", 1e3,
            Figures{TimeDestroy(OursFanOut), TimeDestroy(BoostFanOut), TimeDestroy(JsonFanOut<Json>),
                    TimeDestroy(JsonFanOut<OJson>)});

@@ -54,17 +54,36 @@ TEST(Concurrency, ProtectedFamilyCountsExactlyAndDiesOnceOnWhicheverThreadReleas
   }
 }
 
-// The first lookups in a wide node build its name index; threads that look up at once all
-// find every child, and the index they share is built once.
-TEST(Concurrency, ThreadsLookingUpInOneWideNodeAllFindEveryChild) {
+// The first lookups in a wide node build its name index, and walks through small nodes note
+// where each child led; threads that look up at once all find every child, in both kinds.
+TEST(Concurrency, ThreadsLookingUpAtOnceFindEveryChildOfWideAndSmallNodes) {
   for (int round = 0; round < 10; ++round) {
     const Tree_NodePtr root = MakeBranch("root");
     for (int i = 0; i < 200; ++i) AddLeaf(root, "k" + std::to_string(i), std::to_string(i));
+    // Three levels of three children each under "small": s0..s2 \ s0..s2 \ s0..s2 = "xyz".
+    const Tree_NodePtr small = AddBranch(root, "small");
+    std::vector<Tree_NodePtr> level{small};
+    for (int depth = 0; depth < 3; ++depth) {
+      std::vector<Tree_NodePtr> next;
+      for (const Tree_NodePtr& node : level) {
+        for (int i = 0; i < 3; ++i) {
+          const std::string name = "s" + std::to_string(i);
+          next.push_back(depth == 2 ? AddLeaf(node, name, node->KeyName() + name.c_str())
+                                    : AddBranch(node, name));
+        }
+      }
+      level = std::move(next);
+    }
     std::atomic<int> misses{0};
     RunThreads([&](int t) {
       for (int i = 0; i < 200; ++i) {
         const int k = (i + t * 50) % 200;
         if (root->GetValue("k" + std::to_string(k), root) != std::to_string(k)) ++misses;
+        const std::string a = std::to_string(k % 3), b = std::to_string(k / 3 % 3),
+                          c = std::to_string(k / 9 % 3);
+        if (root->GetValue("small\\s" + a + "\\s" + b + "\\s" + c, root) != "s" + b + "s" + c) {
+          ++misses;
+        }
       }
     });
     EXPECT_EQ(0, misses.load());

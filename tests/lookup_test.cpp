@@ -212,3 +212,121 @@ TEST(NameLookup, ByRefResultsStayTheStoredHandlesAsTheNodeGrows) {
   EXPECT_EQ("v", node->GetValue("c3\\leaf", node));
   EXPECT_EQ(&node->GetChildAt(4999), &node->GetByRef("c4998", this_ptr));
 }
+
+namespace {
+
+// The value a path names, found by scanning children with the guarded accessors: the model
+// the lookups must agree with ("" for a missing path, a branch or a leaf without value).
+std::string ValueByScan(const Tree_NodePtr& root, const std::vector<std::string>& path) {
+  Tree_Node* node = root.get();
+  for (const std::string& element : path) {
+    Tree_Node* next = nullptr;
+    for (int i = 0; i < node->GetChildCount() && next == nullptr; ++i) {
+      if (std::string(node->GetChildAt(i)->KeyName().data()) == element) {
+        next = node->GetChildAt(i).get();
+      }
+    }
+    if (next == nullptr) return "";
+    node = next;
+  }
+  if (node->IsAllowsChildren() != 0 || node->GetTreeValue() == nullptr) return "";
+  return std::string(node->GetTreeValue()->GetValue().data());
+}
+
+}  // namespace
+
+// Nodes of a few children remember, per child, where the last walk through it went next; the
+// walks must stay exact whatever happened to those places since: children removed, inserted
+// in front, moved to another parent, given or stripped of children, values replaced. Names of
+// every length class (short, 4 to 7, 8 to 16, longer) differ in their first or last byte only.
+TEST(PathResolution, WalksThroughSmallNodesStayExactAsTheNodesOnTheirWayChange) {
+  LogCapture quiet(3);  // the refused moves below log why
+  std::mt19937 random(99);
+  const auto pick = [&](int bound) { return static_cast<int>(random() % bound); };
+  const std::vector<std::string> names{"a",
+                                       "b",
+                                       "ab",
+                                       "abcd",
+                                       "abce",
+                                       "bbcd",
+                                       "abcdf",
+                                       "name-001",
+                                       "name-002",
+                                       "xame-001",
+                                       "a-sixteen-chars",
+                                       "a-sixteen-charz",
+                                       "b-sixteen-chars",
+                                       "a-seventeen-chars",
+                                       "a-seventeen-charz"};
+  const Tree_NodePtr root = MakeBranch("root");
+  std::vector<Tree_NodePtr> branches{root};
+  const auto random_name = [&] {
+    return names[static_cast<std::size_t>(pick(static_cast<int>(names.size())))];
+  };
+  // Three levels of 1 to 11 children (blocks with and without the per-child memory).
+  for (std::size_t at = 0; at < branches.size() && branches.size() < 400; ++at) {
+    const int children = 1 + pick(11);
+    for (int i = 0; i < children; ++i) {
+      if (pick(3) == 0) {
+        AddLeaf(branches[at], random_name(), "v" + std::to_string(pick(1000)));
+      } else {
+        branches.push_back(AddBranch(branches[at], random_name()));
+      }
+    }
+  }
+  std::vector<std::vector<std::string>> paths;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<std::string> path;
+    for (int depth = 1 + pick(4); depth > 0; --depth) path.push_back(random_name());
+    paths.push_back(path);
+  }
+  const auto check_all = [&] {
+    for (int pass = 0; pass < 2; ++pass) {  // the second pass walks what the first one noted
+      for (const std::vector<std::string>& path : paths) {
+        std::string joined;
+        for (const std::string& element : path) joined += (joined.empty() ? "" : "\\") + element;
+        EXPECT_EQ(ValueByScan(root, path), std::string(root->GetValue(joined, root).data()))
+            << joined;
+        const Tree_NodePtr found = root->GetRelativeNode(RWCString(joined), root);
+        if (found.get() != nullptr) {
+          EXPECT_EQ(path.back(), found->KeyName().data()) << joined;
+        }
+      }
+    }
+  };
+  check_all();
+  for (int step = 0; step < 60 && !testing::Test::HasFailure(); ++step) {
+    const Tree_NodePtr& branch =
+        branches[static_cast<std::size_t>(pick(static_cast<int>(branches.size())))];
+    const int count = branch->GetChildCount();
+    switch (pick(5)) {
+      case 0:  // a child (and all below it) leaves
+        if (count > 0) branch->Remove(pick(count));
+        break;
+      case 1:  // a new leaf in front moves every slot
+        AddLeaf(branch, random_name(), "new" + std::to_string(step));
+        branch->Insert(branch->GetChildAt(branch->GetChildCount() - 1), 0);
+        break;
+      case 2:  // a child moves to another parent
+        if (count > 0) {
+          const Tree_NodePtr& to =
+              branches[static_cast<std::size_t>(pick(static_cast<int>(branches.size())))];
+          const Tree_NodePtr child = branch->GetChildAt(pick(count));
+          to->Add(child);  // refused, with a message, into the child's own subtree
+        }
+        break;
+      case 3:  // a leaf gets another value
+        for (int i = 0; i < count; ++i) {
+          const Tree_NodePtr child = branch->GetChildAt(i);
+          if (child->IsAllowsChildren() == 0) {
+            delete child->SetTreeValue(new Tree_Value(RWCString("set" + std::to_string(step)), 0));
+          }
+        }
+        break;
+      default:  // a branch grows past its first block
+        for (int i = 0; i < 6; ++i) AddBranch(branch, random_name());
+        break;
+    }
+    check_all();
+  }
+}
