@@ -15,6 +15,13 @@ bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r';
 }
 
+// Writers escape every control byte, so a raw one is no tree's text: most often it is a binary
+// file, or JSON with bytes after its document, read as the text format.
+bool IsRawControl(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7f;
+}
+
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -54,9 +61,8 @@ class LineReader {
       }
       if (c == '\\') {
         if (!ReadEscape(name)) return false;
-      } else {
-        name += c;
-        ++m_at;
+      } else if (!Take(name, c)) {
+        return false;
       }
     }
     return true;
@@ -72,8 +78,7 @@ class LineReader {
         if (!ReadEscape(value)) return false;
         kept = value.size();
       } else {
-        value += c;
-        ++m_at;
+        if (!Take(value, c)) return false;
         if (!IsBlank(c)) kept = value.size();
       }
     }
@@ -91,9 +96,8 @@ class LineReader {
       if (c == '"') break;
       if (c == '\\') {
         if (!ReadEscape(value)) return false;
-      } else {
-        value += c;
-        ++m_at;
+      } else if (!Take(value, c)) {
+        return false;
       }
     }
     ++m_at;
@@ -103,6 +107,19 @@ class LineReader {
   }
 
  private:
+  // Appends the unescaped byte `c` at the cursor, refusing a raw control byte.
+  bool Take(std::string& out, char c) {
+    if (IsRawControl(c)) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      const auto byte = static_cast<unsigned char>(c);
+      const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15], '\0'};
+      return Fail(std::string("a raw control byte: write it as ") + escape, m_at);
+    }
+    out += c;
+    ++m_at;
+    return true;
+  }
+
   bool ReadEscape(std::string& out) {
     const std::size_t start = m_at++;
     if (m_at == m_text.size()) return Fail("a backslash at the end of a line", start);

@@ -26,8 +26,9 @@
 //
 // Names and values escape what the format uses itself: \\ \n \r \t \" \xHH (any byte), "\ "
 // (a space in a name, or at either end of a value), \= and \# in names. "name =" is an
-// empty value; "name" alone has none. Reading and writing use explicit stacks and bounded
-// buffers: depth costs no native stack, a file costs its tree, not its bytes.
+// empty value; "name" alone has none. A raw control byte other than a tab or a carriage
+// return is refused: writers escape them all. Reading and writing use explicit stacks and
+// bounded buffers: depth costs no native stack, a file costs its tree, not its bytes.
 #pragma once
 
 #include <cstddef>
@@ -53,8 +54,8 @@ struct Tree_TextWriteOptions {
 class Tree_Text {
  public:
   // The tree the text describes. The null handle, with the line and column in `error` when
-  // given, on a malformed line, a second top-level node, an empty input, or a name the tree
-  // cannot hold (empty, or with a blank at either end).
+  // given, on a malformed line (a raw control byte included), a second top-level node, an
+  // empty input, or a name the tree cannot hold (empty, or with a blank at either end).
   static Tree_NodePtr Read(std::string_view text, const Tree_TextReadOptions& options = {},
                            Tree_FormatError* error = nullptr);
   // The same from a stream, read a bounded chunk at a time; a read failure is kIo.

@@ -427,6 +427,10 @@ TEST(TextFormat, ReadsCommentsBlanksAndCrLfAndRejectsWithTheLineAndColumn) {
           {"r\n  a *0= 1\n", 2, 6, "nonzero"},
           {"r\n  a ? 1\n", 2, 5, "expected"},
           {"r\n  \\  = 1\n", 2, 3, "blank at either end"},
+          // Writers escape control bytes, so a raw one in a name or a value is refused.
+          {"12\x01\n", 1, 3, "write it as \\x01"},
+          {"r\n  a = x\x7f\n", 2, 8, "write it as \\x7f"},
+          {"r\n  a = \"\x1b\"\n", 2, 8, "raw control byte"},
       },
       Tree_TextReadOptions{});
 }
