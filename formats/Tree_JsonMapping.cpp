@@ -1,6 +1,8 @@
 #include "formats/Tree_JsonMapping.h"
 
+#include <algorithm>
 #include <charconv>
+#include <vector>
 
 namespace {
 
@@ -10,6 +12,31 @@ Tree_Node& ChildOf(const Tree_Node& node, int index) {
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
+}
+
+// Takes the children of `node` from `first` on out of it, from the end so that no slot moves.
+std::vector<Tree_NodePtr> TakeChildren(Tree_Node& node, int first) {
+  std::vector<Tree_NodePtr> taken;
+  taken.reserve(static_cast<std::size_t>(node.GetChildCount() - first));
+  for (int index = node.GetChildCount() - 1; index >= first; --index) {
+    taken.push_back(node.GetChildAt(index));
+    node.Remove(index);
+  }
+  std::reverse(taken.begin(), taken.end());
+  return taken;
+}
+
+// A node named `name` that takes over everything `old` holds but its name.
+Tree_NodePtr Renamed(Tree_Node& old, std::string_view name) {
+  const bool leaf = old.IsLeaf() != 0;
+  Tree_Value* value = old.SetTreeValue(nullptr);
+  Tree_NodePtr renamed(leaf ? new Tree_Node(RWCString(name), value)
+                            : new Tree_Node(RWCString(name)));
+  if (!leaf && value != nullptr) renamed->SetTreeValue(value);
+  renamed->SetKind(old.GetKind());
+  for (Tree_NodePtr& child : TakeChildren(old, 0)) renamed->Add(std::move(child));
+  if (!old.IsSingleNodeComplete()) renamed->SetSingleNodeComplete(false);
+  return renamed;
 }
 
 }  // namespace
@@ -55,6 +82,27 @@ bool Tree_JsonMapping::HasIndexNames(const Tree_Node& node) {
     }
   }
   return true;
+}
+
+void Tree_JsonMapping::RenumberElements(Tree_Node& array) {
+  if (array.GetKind() != Tree_NodeKind::kArray) return;
+  const int count = array.GetChildCount();
+  char digits[24];
+  int first = 0;
+  while (first < count && array.ChildNodeAt(first)->KeyName().view() ==
+                              IndexName(static_cast<std::size_t>(first), digits)) {
+    ++first;
+  }
+  if (first == count) return;
+  std::size_t index = static_cast<std::size_t>(first);
+  for (Tree_NodePtr& element : TakeChildren(array, first)) {
+    const std::string_view name = IndexName(index++, digits);
+    array.Add(element->KeyName().view() == name ? std::move(element) : Renamed(*element, name));
+  }
+}
+
+void Tree_JsonMapping::RenumberArrays(Tree_Node& top) {
+  top.ExecuteOnEntireSubtree([](Tree_Node* node) { RenumberElements(*node); });
 }
 
 Tree_NodeKind Tree_JsonMapping::ExportKind(const Tree_Node& node) {

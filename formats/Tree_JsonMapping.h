@@ -101,6 +101,18 @@ struct Tree_JsonMapping {
   // whose first member is named "@tree".
   static bool NeedsDescriptor(const Tree_Node& node, bool exact);
 
+  // ---- Keeping an array an array ---------------------------------------------------------
+
+  // Names the children of `array` 0, 1, 2, ... again after some were removed, so that it
+  // still exports as an array: each child whose name is off is replaced, in its place, by a
+  // new node of the right name that takes over its value (and change flag), kind, incomplete
+  // mark and children; handles to the old node and callbacks on it stay with the old node.
+  // Does nothing unless `array` is of kind kArray. Costs the children after the first one
+  // renamed, and theirs: an array's tail moves, as in any JSON array.
+  static void RenumberElements(Tree_Node& array);
+  // RenumberElements on every array of the subtree of `top`, `top` included.
+  static void RenumberArrays(Tree_Node& top);
+
   // The lower-case name of a kind, as the text format and messages write it.
   static std::string_view KindName(Tree_NodeKind kind);
 

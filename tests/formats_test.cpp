@@ -154,6 +154,24 @@ TEST(JsonFormat, ScalarsAreTypedLeavesAndPlainExportDropsOnlyMarks) {
   EXPECT_EQ(Tree_NodeKind::kString, Tree_JsonMapping::ExportKind(*number.get()));
 }
 
+TEST(JsonFormat, RenumberedElementsKeepAllButTheirNames) {
+  const char* rest = R"({"@tree":{"incomplete":true},"a":1},)"
+                     R"({"@tree":{"value":"v","changed":2,"leaf":true}},)"
+                     R"({"@tree":{"value":"held"},"b":[]},{"0":1}])";
+  Tree_NodePtr tree = ReadJson(std::string(R"(["gone",)") + rest, true);
+  ASSERT_NE(nullptr, tree);
+  tree->Remove(0);
+  Tree_JsonMapping::RenumberElements(*tree.get());
+  EXPECT_EQ(std::string("[") + rest, Compact(tree, true));
+  EXPECT_EQ("v", tree->GetValue("1", tree));  // found by its new name
+  // An object whose members look like indexes is left as it is.
+  Tree_NodePtr object = tree->GetRelativeNode("3", tree);
+  object->Remove(0);
+  object->Add(Leaf("1", "x"));
+  Tree_JsonMapping::RenumberArrays(*tree.get());
+  EXPECT_EQ(R"({"1":"x"})", Compact(object));
+}
+
 TEST(JsonFormat, RejectsWhatItCannotKeepWithTheLineAndColumn) {
   const std::string indented =
       "{\n" + std::string(37, ' ') + "\"a\":" + std::string(16, ' ') + "x}";

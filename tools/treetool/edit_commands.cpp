@@ -25,6 +25,19 @@ struct EditArgs {
                                        "\": a node on the way holds a value and no children");
 }
 
+// A new element of an array is its next one: any other name would make it an object.
+void RefuseGap(const EditArgs& args, const Tree_Node& root, const Tree_Node& array,
+               const std::string& name) {
+  char digits[24];
+  const std::string_view next =
+      Tree_JsonMapping::IndexName(static_cast<std::size_t>(array.GetChildCount()), digits);
+  if (name == next) return;
+  throw ToolFailure(kExitBadInput,
+                    args.file + ": cannot create \"" + args.path + "\": \"" +
+                        PathBelow(root, array) + "\" is an array of " + std::string(next) +
+                        " elements; a new element must be named " + std::string(next));
+}
+
 // Sets the value at PATH. An existing value keeps its JSON type when the new text fits it
 // (Tree_JsonMapping::KindAfterSet); a new value, or one that replaces an empty object or
 // array, takes the type its text reads as; --string makes it a string either way.
@@ -42,6 +55,8 @@ void Set(const EditArgs& args) {
                                         "\", which a node cannot have (blank at either end)");
     }
     if (parent->IsLeaf()) RefuseThroughLeaf(args);
+    if (node == nullptr && parent->GetKind() == Tree_NodeKind::kArray)
+      RefuseGap(args, *root, *parent, name);
     if (at + 1 < names.size()) {
       if (node == nullptr) {
         node = Tree_NodePtr(new Tree_Node(RWCString(name)));
@@ -79,7 +94,9 @@ void Delete(const EditArgs& args) {
   if (PathElements(args.path).empty())
     throw ToolFailure(kExitUsage, "delete needs a PATH below the top node");
   Tree_NodePtr node = FindNode(root, args.file, args.path);
-  node->GetParent()->Remove(node);
+  Tree_Node* parent = node->GetParent();
+  parent->Remove(node);
+  Tree_JsonMapping::RenumberElements(*parent);  // the elements after it move up
   WriteTree(root, args.out);
 }
 
@@ -103,6 +120,7 @@ void Changes(const EditArgs& args) {
 void Prune(const EditArgs& args) {
   Tree_NodePtr root = LoadTree(args.file);
   root->RemoveEmptyBranches();
+  Tree_JsonMapping::RenumberArrays(*root);  // an array keeps its remaining elements in order
   WriteTree(root, args.out);
 }
 
