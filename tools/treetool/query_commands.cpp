@@ -1,4 +1,6 @@
 // show, get, count, list, search, paths: read-only views of one tree.
+#include <algorithm>
+#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -102,6 +104,10 @@ void Paths(const QueryArgs& args) {
   };
   std::string out;
   std::string path;
+  // Paths that do not name their node again: a backslash path cannot say a name holding a
+  // backslash, and a line shows a control byte escaped.
+  bool backslash = false;
+  bool control = false;
   std::vector<Frame> open{{root.get(), 0, 0}};
   const auto emit = [&](const Tree_Node& node) {
     if (const Tree_Value* value = node.TreeValue()) {
@@ -120,11 +126,25 @@ void Paths(const QueryArgs& args) {
     }
     Tree_Node* child = frame.node->GetChildAt(frame.next++).get();
     path.resize(frame.path_length);
-    AppendPathElement(child->KeyName().view(), path);
+    const std::string_view name = child->KeyName().view();
+    if (!Options().pointer && name.find('\\') != name.npos) backslash = true;
+    if (std::any_of(name.begin(), name.end(),
+                    [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
+      control = true;
+    }
+    AppendPathElement(name, path);
     emit(*child);
     open.push_back({child, 0, path.size()});
   }
   WriteOutput("", out);
+  if (backslash) {
+    std::cerr << "treetool: " << args.file
+              << ": a name holds a backslash, so its path names another node; use --pointer\n";
+  }
+  if (control) {
+    std::cerr << "treetool: " << args.file
+              << ": a name holds a control byte, shown escaped: its path is not a PATH argument\n";
+  }
 }
 
 }  // namespace
@@ -157,6 +177,7 @@ void AddQueryCommands(CLI::App& app) {
   AddPointerOption(search);
   AddPointerOption(AddFileCommand(app, "paths",
                                   "print \"path = value\" for every node holding a value; each "
-                                  "path is a PATH argument that names the node again",
+                                  "path is a PATH argument that names the node again (with "
+                                  "--pointer also where a name holds a backslash)",
                                   args, Paths));
 }
