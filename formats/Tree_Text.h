@@ -22,7 +22,9 @@
 // the type of its value as above; any other leaf is untyped. Quotes mean a string only for a
 // leaf under an object or an array without a kind mark; elsewhere they are part of the value.
 // A UTF-8 byte order mark at the start is skipped; a writer escapes the first byte (\xef) of
-// a name that begins with one.
+// a name that begins with one, and the first byte of a top node's name that would make the
+// text read as JSON by content (Tree_FormatIo::Sniff): {, [ or ", or the whole name of a
+// bare top node named like a JSON literal (123, true).
 //
 // Names and values escape what the format uses itself: \\ \n \r \t \" \xHH (any byte), "\ "
 // (a space in a name, or at either end of a value), \= and \# in names. "name =" is an

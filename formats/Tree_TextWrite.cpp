@@ -188,6 +188,26 @@ void AppendName(std::string_view name, Tree_ByteOutput& out, bool padded) {
   AppendEscaped<NameEscapes>(name.data(), name.data() + name.size(), out, padded);
 }
 
+// The top node's name opens the text, which a reader of unnamed input (Tree_FormatIo::Sniff)
+// must not take for JSON: a first byte that opens a JSON object, array or string, or a whole
+// text that is one JSON literal (a bare top node named 123, true, ...), is escaped.
+void AppendTopName(const Tree_Node& top, Tree_ByteOutput& out) {
+  const std::string_view name = top.KeyName().view();
+  const char first = name.empty() ? '\0' : name[0];
+  const bool bare = top.IsEmpty() && top.GetKind() == Tree_NodeKind::kUntyped &&
+                    top.TreeValue() == nullptr && top.IsSingleNodeComplete();
+  if (first == '{' || first == '[' || first == '"' ||
+      (bare && Tree_JsonMapping::LiteralKind(name) != Tree_NodeKind::kString)) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    const auto byte = static_cast<unsigned char>(first);
+    const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    out.Append(std::string_view(escape, 4));
+    AppendName(name.substr(1), out, false);
+    return;
+  }
+  AppendName(name, out, false);
+}
+
 // A blank at either end of a value and a quote that opens it are escaped, so that the reader,
 // which drops blanks around a value and takes a leading quote as quoting, gets them back.
 void AppendValue(std::string_view value, Tree_ByteOutput& out, bool padded) {
@@ -248,8 +268,12 @@ void AppendIndent(std::size_t spaces, Tree_ByteOutput& out) {
 // The line of `node` at `depth`; `typed` tells whether its parent is an object or an array.
 void WriteNodeLine(const Tree_Node& node, std::size_t depth, bool typed, Tree_ByteOutput& out) {
   Tree_PrefetchAhead(node);
-  AppendIndent(depth * 2, out);
-  AppendName(node.KeyName().view(), out, kStringsHold16);
+  if (depth == 0) {
+    AppendTopName(node, out);
+  } else {
+    AppendIndent(depth * 2, out);
+    AppendName(node.KeyName().view(), out, kStringsHold16);
+  }
   const Tree_NodeKind kind = node.GetKind();
   const Tree_Value* value = node.TreeValue();
   // A leaf under an object or an array is written bare when its text gives its kind back,

@@ -5,6 +5,7 @@
 
 #include "formats/Tree_ByteInput.h"
 #include "formats/Tree_Diff.h"
+#include "formats/Tree_FormatIo.h"
 #include "formats/Tree_Json.h"
 #include "formats/Tree_JsonMapping.h"
 #include "formats/Tree_Text.h"
@@ -375,6 +376,17 @@ TEST(TextFormat, RoundTripsEveryAwkwardNameAndValue) {
   EXPECT_EQ(root->GetChecksum(), back->GetChecksum());
   EXPECT_FALSE(back->GetRelativeNode("valued\\no value", back)->IsSingleNodeComplete());
   EXPECT_EQ(-2, back->GetChildAt(12)->TreeValue()->IsChange());
+
+  // Nor may a top node's name make unnamed input read as JSON.
+  for (const char* name : {"[x", "{a", "\"q", "123", "true", "-5"}) {
+    Tree_NodePtr top = Branch(name);
+    for (bool bare : {true, false}) {
+      const std::string written = Text(top);
+      EXPECT_EQ(Tree_Format::kText, Tree_FormatIo::Sniff(written)) << written;
+      EXPECT_EQ(name, Tree_Text::Read(written)->KeyName()) << written;
+      if (bare) top->Add(Leaf("a", "1"));
+    }
+  }
 }
 
 TEST(TextFormat, LongTextsKeepEveryEscapeAndAStreamGetsTheSameBytes) {

@@ -43,10 +43,11 @@ int main(int argc, char** argv) {
   app.add_flag("--pointer", options.pointer,
                "PATH arguments are JSON Pointers, /a~1b/c (also after a subcommand)");
   app.footer(
-      "FILE \"-\" is standard input, read as JSON when it holds one valid JSON document (any "
-      "value: an object, an array, a string, a number, true, false or null), else as the text "
-      "format; a file named .json or .tree is read as its extension says, any other by the same "
-      "rule as \"-\". --from overrides both.\n"
+      "FILE \"-\" is standard input, read as JSON when its first byte that is not a blank "
+      "opens an object, an array or a string, or when it is one number, true, false or null "
+      "with only blanks around it; else as the text format (which treetool never writes so "
+      "that it reads as JSON). A file named .json or .tree is read as its extension says, any "
+      "other by the same rule as \"-\". --from overrides both.\n"
       "Exit status: 0 ok, 1 bad input (diff: the trees differ), 2 wrong usage, 3 unavailable, "
       "4 denied, 5 conflict.");
   app.parse_complete_callback([&options] {
