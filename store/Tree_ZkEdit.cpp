@@ -1,9 +1,12 @@
 // Pull, Set and Remove. An edit reads the pointer and only the chunks on the path to the node
 // it changes (a reference whose listed names exclude the key is not read), changes the
 // decoded part, cuts it again (unread parts stay references) and switches the pointer with a
-// version check.
+// version check. Arrays stay arrays: a new child of an array must be its next index, and the
+// removal of an element also reads the elements after it, to rename them.
 #include <algorithm>
+#include <cstdint>
 #include <deque>
+#include <string>
 #include <unordered_set>
 
 #include "formats/Tree_JsonMapping.h"
@@ -92,6 +95,60 @@ struct EditView {
   std::vector<int> path;                          // nodes from the root to the last matched
 };
 
+// Replaces the reference that is item `at` of node `parent` by the top-level entries of its
+// chunk, which `cache` holds, after checking the chunk against the reference.
+Tree_Status Splice(const std::string& znode, const ChunkCache& cache, int parent, std::size_t at,
+                   EditView& view) {
+  const ModelRef ref = view.model.refs[view.model.nodes[parent].items[at].ref];
+  const ChunkCache::Entry* chunk = cache.Find(ref.id);
+  if (!RefMatches(ref, chunk->summary)) {
+    return Tree_Status(Tree_StatusCode::kCorrupt, "chunk " + ChunkName(ref.id) + " of " + znode +
+                                                      " does not match the reference to it");
+  }
+  view.read.insert(ref.id);
+  const std::vector<int> tops = Decode(*chunk, view.model);  // grows the nodes
+  std::vector<ModelItem>& items = view.model.nodes[parent].items;
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(at));
+  for (std::size_t k = 0; k < tops.size(); ++k) {
+    items.insert(items.begin() + static_cast<std::ptrdiff_t>(at + k), ModelItem{tops[k], -1});
+  }
+  return Tree_Status::Ok();
+}
+
+// Decodes every reference among the items of node `parent` from item `from` on, reading
+// their chunks in one pipeline, so that all of those children are nodes of the view.
+Tree_Status ReadTail(Session& session, const std::string& znode, int parent, std::size_t from,
+                     ChunkCache& cache, EditView& view, bool& retry) {
+  std::vector<ChunkId> ids;
+  const std::vector<ModelItem>& items = view.model.nodes[parent].items;
+  for (std::size_t i = from; i < items.size(); ++i) {
+    if (items[i].ref >= 0) ids.push_back(view.model.refs[items[i].ref].id);
+  }
+  if (ids.empty()) return Tree_Status::Ok();
+  if (Tree_Status fetched = FetchChunks(session, znode, ids, cache, retry); !fetched) {
+    return fetched;
+  }
+  for (std::size_t i = from; i < view.model.nodes[parent].items.size();) {
+    if (view.model.nodes[parent].items[i].ref < 0) {
+      ++i;
+    } else if (Tree_Status spliced = Splice(znode, cache, parent, i, view); !spliced) {
+      return spliced;
+    }
+  }
+  return Tree_Status::Ok();
+}
+
+// The position among the children of node `parent` of its item `at` (a reference stands for
+// the siblings its chunk holds); with `at` past the last item, the number of children.
+std::uint64_t PositionOf(const Model& model, int parent, std::size_t at) {
+  std::uint64_t position = 0;
+  const std::vector<ModelItem>& items = model.nodes[parent].items;
+  for (std::size_t i = 0; i < at; ++i) {
+    position += items[i].node >= 0 ? 1 : model.refs[items[i].ref].siblings;
+  }
+  return position;
+}
+
 // Reads the pointer and the root chunk, then follows `elements` as the tree's lookups do (the
 // lowest position wins among equal names), reading a referenced chunk only when its listed
 // names include the key or it lists none. Stops at the first element that names no child.
@@ -131,19 +188,7 @@ Tree_Status Follow(Session& session, const std::string& znode,
       if (Tree_Status fetched = FetchChunks(session, znode, {ref.id}, cache, retry); !fetched) {
         return fetched;
       }
-      const ChunkCache::Entry* chunk = cache.Find(ref.id);
-      if (!RefMatches(ref, chunk->summary)) {
-        return Tree_Status(
-            Tree_StatusCode::kCorrupt,
-            "chunk " + ChunkName(ref.id) + " of " + znode + " does not match the reference to it");
-      }
-      view.read.insert(ref.id);
-      const std::vector<int> tops = Decode(*chunk, view.model);
-      std::vector<ModelItem>& items = view.model.nodes[current].items;
-      items.erase(items.begin() + static_cast<std::ptrdiff_t>(i));
-      for (std::size_t k = 0; k < tops.size(); ++k) {
-        items.insert(items.begin() + static_cast<std::ptrdiff_t>(i + k), ModelItem{tops[k], -1});
-      }
+      if (Tree_Status spliced = Splice(znode, cache, current, i, view); !spliced) return spliced;
       --i;  // look at the first spliced entry next
     }
     if (found < 0) break;
@@ -262,6 +307,17 @@ Tree_Status SetOn(Session& session, const std::string& znode, const std::string&
                              PathText(view, view.path.size()) + "' is a leaf");
     }
     int parent = view.path.back();
+    if (model.nodes[parent].kind == Tree_NodeKind::kArray) {
+      // An array stays one: its children keep the names 0..n-1, so it grows by appends only.
+      const std::uint64_t count = PositionOf(model, parent, model.nodes[parent].items.size());
+      if (elements[matched] != std::to_string(count)) {
+        return Tree_Status(Tree_StatusCode::kInvalidInput,
+                           "cannot set '" + path + "' in " + znode + ": '" +
+                               PathText(view, view.path.size()) + "' is an array of " +
+                               std::to_string(count) + (count == 1 ? " element" : " elements") +
+                               "; a new element must be named " + std::to_string(count));
+      }
+    }
     for (std::size_t i = matched; i < elements.size(); ++i) {
       const bool last = i + 1 == elements.size();
       ModelNode node;
@@ -298,10 +354,33 @@ Tree_Status RemoveOn(Session& session, const std::string& znode, const std::stri
     return Tree_Status(Tree_StatusCode::kNotFound,
                        "cannot remove '" + path + "' from " + znode + ": no such node");
   }
+  Model& model = view.model;
   const int doomed = view.path.back();
-  std::vector<ModelItem>& items = view.model.nodes[view.path[view.path.size() - 2]].items;
-  items.erase(std::find_if(items.begin(), items.end(),
-                           [&](const ModelItem& item) { return item.node == doomed; }));
+  const int parent = view.path[view.path.size() - 2];
+  const std::vector<ModelItem>& found = model.nodes[parent].items;
+  const std::size_t at = static_cast<std::size_t>(
+      std::find_if(found.begin(), found.end(),
+                   [&](const ModelItem& item) { return item.node == doomed; }) -
+      found.begin());
+  const std::uint64_t position = PositionOf(model, parent, at);
+  if (model.nodes[parent].kind == Tree_NodeKind::kArray &&
+      model.nodes[doomed].name == std::to_string(position)) {
+    // The elements after it move down one place and are renamed to match: all of them are
+    // read and written again, the price of keeping the names 0..n-1.
+    if (Tree_Status read = ReadTail(session, znode, parent, at + 1, cache, view, retry); !read) {
+      return read;
+    }
+    const std::vector<ModelItem>& tail = model.nodes[parent].items;
+    for (std::size_t i = at + 1; i < tail.size(); ++i) {
+      ModelNode& element = model.nodes[tail[i].node];
+      const std::uint64_t old_position = position + (i - at);
+      if (element.name == std::to_string(old_position)) {
+        element.name = model.Keep(std::to_string(old_position - 1));
+      }
+    }
+  }
+  std::vector<ModelItem>& items = model.nodes[parent].items;
+  items.erase(items.begin() + static_cast<std::ptrdiff_t>(at));
   return Commit(session, znode, view, retry);
 }
 

@@ -57,11 +57,14 @@ class Tree_ZkStore {
   // Gives the node `path` names the value `value` with change flag 1. Its kind follows
   // Tree_JsonMapping::KindAfterSet (a new leaf: KindOfNewValue); `force_string` makes it a
   // string. Missing nodes on the way are created, appended to their parents. Refuses a path
-  // through a leaf (kInvalidInput).
+  // through a leaf (kInvalidInput), and a new child of an array (kind kArray) other than its
+  // next element, named by the element count (kInvalidInput): an array stays one.
   Tree_Status Set(const std::string& znode, const std::string& path, const std::string& value,
                   bool force_string = false);
   // Removes the node `path` names and its subtree (kNotFound when there is none). Refuses the
-  // empty path.
+  // empty path. An element of an array (kind kArray, named by its position) takes the later
+  // elements down one place, renamed so that the names stay 0..n-1: this reads and writes the
+  // chunks of the whole tail of the array, not only those on the path.
   Tree_Status Remove(const std::string& znode, const std::string& path);
   // Deletes the chunks of `znode` that neither the current root nor a root replaced within the
   // grace period reaches and that are older than the grace period; never a chunk the current

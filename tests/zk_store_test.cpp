@@ -20,6 +20,7 @@
 
 #include <gtest/gtest.h>
 
+#include "formats/Tree_Json.h"
 #include "store/Tree_ZkChunk.h"
 #include "store/Tree_ZkReplica.h"
 #include "store/Tree_ZkSession.h"
@@ -250,6 +251,63 @@ TEST(ZkStore, PushThenPullKeepsEveryNodeOfAnAwkwardTree) {
 
   EXPECT_EQ("no tree at /tree-tests/never-pushed",
             store.Pull("/tree-tests/never-pushed", pulled).Message());
+}
+
+// Edits keep an array's children named 0..n-1: a removal renames the elements after it, in
+// every run of a wide array, and a new element must be the next index. Objects keep any names.
+TEST(ZkStore, EditsOfAnArrayKeepItsElementsNamedByPosition) {
+  const std::string znode = Znode();
+  std::string wide = "[";
+  std::vector<std::string> values;
+  for (int i = 0; i < 1000; ++i) {
+    values.push_back("v" + std::to_string(i));
+    wide += (i > 0 ? ",\"" : "\"") + values.back() + "\"";
+  }
+  Tree_ZkOptions options = Options();
+  options.chunk_bytes = 2048;
+  Tree_ZkStore store(options);
+  ASSERT_TRUE(store.Push(
+      Tree_Json::Read(R"({"l":["a","b","c"],"o":{"0":"x","1":"y"},"w":)" + wide + "]}"), znode));
+  Raw raw;
+  ASSERT_GT(raw.Chunks(znode).size(), 10u);  // "w" is cut into runs
+  const auto json_at = [&](const std::string& path) {
+    Tree_NodePtr pulled;
+    EXPECT_TRUE(store.Pull(znode, pulled));
+    std::string out;
+    Tree_JsonWriteOptions compact;
+    compact.compact = true;
+    EXPECT_TRUE(Tree_Json::Write(pulled->GetRelativeNode(path, pulled), out, compact));
+    return out;
+  };
+
+  ASSERT_TRUE(store.Remove(znode, "l\\0"));
+  ASSERT_TRUE(store.Remove(znode, "o\\0"));
+  EXPECT_EQ(R"(["b","c"])", json_at("l"));
+  EXPECT_EQ(R"({"1":"y"})", json_at("o"));
+  for (const std::string path : {"w\\0", "w\\500"}) {
+    ASSERT_TRUE(store.Remove(znode, path));
+    values.erase(values.begin() + std::stoi(path.substr(2)));
+  }
+  std::string expected = "[";
+  for (const std::string& value : values)
+    expected += (expected.size() > 1 ? ",\"" : "\"") + value + "\"";
+  EXPECT_EQ(expected + "]", json_at("w"));
+
+  const std::string pointer = raw.Get(znode);
+  for (const char* path : {"l\\3", "l\\x", "l\\02", "l\\5\\k"}) {
+    const Tree_Status refused = store.Set(znode, path, "v");
+    EXPECT_EQ(Tree_StatusCode::kInvalidInput, refused.Code()) << path;
+    EXPECT_EQ("cannot set '" + std::string(path) + "' in " + znode +
+                  ": 'root\\l' is an array of 2 elements; a new element must be named 2",
+              refused.Message());
+  }
+  EXPECT_EQ(pointer, raw.Get(znode));  // nothing was written
+  ASSERT_TRUE(store.Set(znode, "l\\2", "d"));
+  ASSERT_TRUE(store.Set(znode, "l\\3\\k", "1"));
+  ASSERT_TRUE(store.Set(znode, "l\\0", "B"));
+  ASSERT_TRUE(store.Set(znode, "o\\x", "z"));
+  EXPECT_EQ(R"(["B","c","d",{"k":1}])", json_at("l"));
+  EXPECT_EQ(R"({"1":"y","x":"z"})", json_at("o"));
 }
 
 // A million nodes (a tenth under a sanitizer) in 1,000 groups round-trip exactly.
