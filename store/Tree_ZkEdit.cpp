@@ -22,15 +22,27 @@ Tree_Status NoTree(const std::string& znode) {
 }
 
 // The path's elements; empty elements name the node reached so far and are dropped.
-std::vector<std::string> Elements(const std::string& path) {
-  std::vector<std::string> elements;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    const std::size_t end = std::min(path.find('\\', start), path.size());
-    if (end > start) elements.push_back(path.substr(start, end - start));
-    start = end + 1;
+// The names joined by backslashes, for messages.
+std::string Joined(const std::vector<std::string>& names) {
+  std::string path;
+  for (const std::string& name : names) {
+    if (!path.empty()) path += '\\';
+    path += name;
   }
-  return elements;
+  return path;
+}
+
+// Refuses a name that no node can have: empty, or with a blank at either end.
+Tree_Status CheckNames(const std::vector<std::string>& names, const char* what) {
+  for (const std::string& name : names) {
+    if (name.empty() || !Tree_Node::IsKeptKeyName(name)) {
+      return Tree_Status(
+          Tree_StatusCode::kInvalidInput,
+          std::string("cannot ") + what + " '" + Joined(names) + "': " +
+              (name.empty() ? "an empty name" : "key names cannot begin or end with blanks"));
+    }
+  }
+  return Tree_Status::Ok();
 }
 
 // Appends the top-level entries of `chunk`, with everything inline below them, to `model`;
@@ -257,6 +269,17 @@ Tree_Status Commit(Session& session, const std::string& znode, EditView& view, b
 
 }  // namespace
 
+std::vector<std::string> PathNames(const std::string& path) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find('\\', start), path.size());
+    if (end > start) names.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
 Tree_Status PullOn(Session& session, const std::string& znode, ChunkCache& cache,
                    Tree_NodePtr& tree, bool& retry) {
   bool has_tree = false;
@@ -279,15 +302,11 @@ Tree_Status PullOn(Session& session, const std::string& znode, ChunkCache& cache
   return BuildEntry(cache, root, tree);
 }
 
-Tree_Status SetOn(Session& session, const std::string& znode, const std::string& path,
-                  const std::string& value, bool force_string, ChunkCache& cache, bool& retry) {
-  const std::vector<std::string> elements = Elements(path);
-  for (const std::string& element : elements) {
-    if (Tree_Node(element).KeyName().str() != element) {
-      return Tree_Status(Tree_StatusCode::kInvalidInput,
-                         "cannot set '" + path + "': key names cannot begin or end with blanks");
-    }
-  }
+Tree_Status SetOn(Session& session, const std::string& znode,
+                  const std::vector<std::string>& elements, const std::string& value,
+                  bool force_string, ChunkCache& cache, bool& retry) {
+  if (Tree_Status named = CheckNames(elements, "set"); !named) return named;
+  const std::string path = Joined(elements);
   EditView view;
   if (Tree_Status followed = Follow(session, znode, elements, cache, view, retry); !followed) {
     return followed;
@@ -339,9 +358,10 @@ Tree_Status SetOn(Session& session, const std::string& znode, const std::string&
   return Commit(session, znode, view, retry);
 }
 
-Tree_Status RemoveOn(Session& session, const std::string& znode, const std::string& path,
-                     ChunkCache& cache, bool& retry) {
-  const std::vector<std::string> elements = Elements(path);
+Tree_Status RemoveOn(Session& session, const std::string& znode,
+                     const std::vector<std::string>& elements, ChunkCache& cache, bool& retry) {
+  if (Tree_Status named = CheckNames(elements, "remove"); !named) return named;
+  const std::string path = Joined(elements);
   if (elements.empty()) {
     return Tree_Status(Tree_StatusCode::kInvalidInput,
                        "cannot remove the root of " + znode + "; push another tree instead");

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "Tree/Tree_Node.h"
 #include "formats/Tree_Status.h"
@@ -27,12 +28,15 @@ Tree_Status PushOn(Session& session, const Tree_NodePtr& tree, const std::string
                    PushState& state, bool& retry);
 Tree_Status PullOn(Session& session, const std::string& znode, ChunkCache& cache,
                    Tree_NodePtr& tree, bool& retry);
-// Sets the value of the node `path` names, creating what is missing; `cache` keeps what the
-// attempts read.
-Tree_Status SetOn(Session& session, const std::string& znode, const std::string& path,
+// The names of the backslash path `path`; empty elements name the node reached so far, as in
+// the tree's own lookups, and are dropped.
+std::vector<std::string> PathNames(const std::string& path);
+// Sets the value of the node `names` names, creating what is missing; `cache` keeps what the
+// attempts read. An empty name is refused (kInvalidInput).
+Tree_Status SetOn(Session& session, const std::string& znode, const std::vector<std::string>& names,
                   const std::string& value, bool force_string, ChunkCache& cache, bool& retry);
-Tree_Status RemoveOn(Session& session, const std::string& znode, const std::string& path,
-                     ChunkCache& cache, bool& retry);
+Tree_Status RemoveOn(Session& session, const std::string& znode,
+                     const std::vector<std::string>& names, ChunkCache& cache, bool& retry);
 
 // Deletes the chunks of `znode` that neither the current root nor a root replaced less than
 // the grace period ago reaches, and that are older than the grace period. `cache` holds chunks

@@ -76,24 +76,35 @@ Tree_Status Tree_ZkStore::Pull(const std::string& znode, Tree_NodePtr& tree) {
 
 Tree_Status Tree_ZkStore::Set(const std::string& znode, const std::string& path,
                               const std::string& value, bool force_string) {
+  return SetByNames(znode, tree_zk::PathNames(path), value, force_string);
+}
+
+Tree_Status Tree_ZkStore::SetByNames(const std::string& znode,
+                                     const std::vector<std::string>& names,
+                                     const std::string& value, bool force_string) {
   if (Tree_Status valid = tree_zk::CheckZnode(znode); !valid) {
     tree_zk::Log(3, __LINE__, valid.Message());
     return valid;
   }
   tree_zk::ChunkCache cache;  // kept across attempts: a retry reads only what changed
   return tree_zk::Run(*m_session, __LINE__, [&](bool& retry) {
-    return tree_zk::SetOn(*m_session, znode, path, value, force_string, cache, retry);
+    return tree_zk::SetOn(*m_session, znode, names, value, force_string, cache, retry);
   });
 }
 
 Tree_Status Tree_ZkStore::Remove(const std::string& znode, const std::string& path) {
+  return RemoveByNames(znode, tree_zk::PathNames(path));
+}
+
+Tree_Status Tree_ZkStore::RemoveByNames(const std::string& znode,
+                                        const std::vector<std::string>& names) {
   if (Tree_Status valid = tree_zk::CheckZnode(znode); !valid) {
     tree_zk::Log(3, __LINE__, valid.Message());
     return valid;
   }
   tree_zk::ChunkCache cache;
   return tree_zk::Run(*m_session, __LINE__, [&](bool& retry) {
-    return tree_zk::RemoveOn(*m_session, znode, path, cache, retry);
+    return tree_zk::RemoveOn(*m_session, znode, names, cache, retry);
   });
 }
 

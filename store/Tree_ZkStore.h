@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Tree/Tree_Node.h"
 #include "formats/Tree_Status.h"
@@ -66,6 +67,11 @@ class Tree_ZkStore {
   // elements down one place, renamed so that the names stay 0..n-1: this reads and writes the
   // chunks of the whole tail of the array, not only those on the path.
   Tree_Status Remove(const std::string& znode, const std::string& path);
+  // Set and Remove with the path given as its names, so that a name may hold a backslash; an
+  // empty name is refused (kInvalidInput), where the backslash path drops an empty element.
+  Tree_Status SetByNames(const std::string& znode, const std::vector<std::string>& names,
+                         const std::string& value, bool force_string = false);
+  Tree_Status RemoveByNames(const std::string& znode, const std::vector<std::string>& names);
   // Deletes the chunks of `znode` that neither the current root nor a root replaced within the
   // grace period reaches and that are older than the grace period; never a chunk the current
   // root reaches. Stores the number deleted in `deleted` when given.

@@ -308,6 +308,14 @@ TEST(ZkStore, EditsOfAnArrayKeepItsElementsNamedByPosition) {
   ASSERT_TRUE(store.Set(znode, "o\\x", "z"));
   EXPECT_EQ(R"(["B","c","d",{"k":1}])", json_at("l"));
   EXPECT_EQ(R"({"1":"y","x":"z"})", json_at("o"));
+
+  // Given as names, a path may hold a backslash in a name; an empty name is refused.
+  ASSERT_TRUE(store.SetByNames(znode, {"o", "a\\b"}, "1"));
+  ASSERT_TRUE(store.RemoveByNames(znode, {"o", "1"}));
+  EXPECT_EQ(R"({"x":"z","a\\b":1})", json_at("o"));
+  EXPECT_EQ(Tree_StatusCode::kInvalidInput, store.SetByNames(znode, {"o", ""}, "1").Code());
+  EXPECT_EQ(Tree_StatusCode::kInvalidInput, store.RemoveByNames(znode, {"", "o"}).Code());
+  EXPECT_EQ(R"({"x":"z","a\\b":1})", json_at("o"));
 }
 
 // A million nodes (a tenth under a sanitizer) in 1,000 groups round-trip exactly.

@@ -151,21 +151,28 @@ void AddZkCommands(CLI::App& app) {
 
   CLI::App* set = zk->add_subcommand("set", "set one value in place, creating what is missing");
   set->add_option("ZNODE", args->znode, "the znode that points at the tree")->required();
-  set->add_option("PATH", args->path, "backslash path below the top node")->required();
+  set->add_option("PATH", args->path, "backslash path below the top node, or a JSON Pointer")
+      ->required();
   set->add_option("VALUE", args->value, "the new value");
   set->add_option("--value-file", args->value_file,
                   "take the value from FILE (- for standard input)");
   set->add_flag("--string", args->force_string, "store the value as a string whatever it reads as");
+  AddPointerOption(set);
   set->callback([args] {
-    Check(Tree_ZkStore(Resolve(*args))
-              .Set(args->znode, args->path, ValueArgument(args->value, args->value_file),
-                   args->force_string));
+    const std::vector<std::string> names = PathElements(args->path);  // usage errors first
+    const std::string value = ValueArgument(args->value, args->value_file);
+    Check(Tree_ZkStore(Resolve(*args)).SetByNames(args->znode, names, value, args->force_string));
   });
 
   CLI::App* remove = zk->add_subcommand("rm", "remove one subtree in place");
   remove->add_option("ZNODE", args->znode, "the znode that points at the tree")->required();
-  remove->add_option("PATH", args->path, "backslash path below the top node")->required();
-  remove->callback([args] { Check(Tree_ZkStore(Resolve(*args)).Remove(args->znode, args->path)); });
+  remove->add_option("PATH", args->path, "backslash path below the top node, or a JSON Pointer")
+      ->required();
+  AddPointerOption(remove);
+  remove->callback([args] {
+    const std::vector<std::string> names = PathElements(args->path);
+    Check(Tree_ZkStore(Resolve(*args)).RemoveByNames(args->znode, names));
+  });
 
   CLI::App* gc =
       zk->add_subcommand("gc", "delete the chunks of ZNODE no current or recent tree uses");
