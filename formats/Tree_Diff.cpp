@@ -94,10 +94,9 @@ struct Pair {
   std::string path;
 };
 
-std::string ChildPath(const std::string& parent, const Tree_Node& child) {
+std::string ChildPath(const std::string& parent, const Tree_Node& child, bool pointer) {
   std::string path = parent;
-  if (!path.empty()) path += '\\';
-  path += child.KeyName().view();
+  Tree_Diff::AppendPathName(child.KeyName().view(), pointer, path);
   return path;
 }
 
@@ -121,7 +120,8 @@ std::vector<Side> ChildrenOf(const Side& side, const TreeHashes& hashes) {
 }
 
 // One line per node of the subtree under `top`, in pre-order.
-void AppendSubtree(char mark, Tree_Node& top, const std::string& top_path, std::string& out) {
+void AppendSubtree(char mark, Tree_Node& top, const std::string& top_path, bool pointer,
+                   std::string& out) {
   struct Frame {
     Tree_Node* node;
     std::string path;
@@ -133,14 +133,15 @@ void AppendSubtree(char mark, Tree_Node& top, const std::string& top_path, std::
     Tree_Diff::AppendNodeLine(mark, frame.path, ValueOf(*frame.node), out);
     for (int index = frame.node->GetChildCount() - 1; index >= 0; --index) {
       Tree_Node* child = frame.node->GetChildAt(index).get();
-      pending.push_back({child, ChildPath(frame.path, *child)});
+      pending.push_back({child, ChildPath(frame.path, *child, pointer)});
     }
   }
 }
 
 class Differ {
  public:
-  Differ(Tree_Node& a, Tree_Node& b) : m_a(HashTree(a)), m_b(HashTree(b)) {}
+  Differ(Tree_Node& a, Tree_Node& b, bool pointer)
+      : m_a(HashTree(a)), m_b(HashTree(b)), m_pointer(pointer) {}
 
   std::string Lines(Tree_Node& a, Tree_Node& b) {
     std::string out;
@@ -171,7 +172,7 @@ class Differ {
     std::vector<Pair> matched;
     const auto keep = [&](const Side& x, const Side& y) {
       if (m_a.hash[x.index] != m_b.hash[y.index]) {
-        matched.push_back({x, y, ChildPath(pair.path, *x.node)});
+        matched.push_back({x, y, ChildPath(pair.path, *x.node, m_pointer)});
       }
     };
     bool aligned = a.size() == b.size();
@@ -189,7 +190,8 @@ class Differ {
       for (const Side& child : a) {
         auto found = b_by_name.find(child.node->KeyName().view());
         if (found == b_by_name.end() || found->second.empty()) {
-          AppendSubtree('-', *child.node, ChildPath(pair.path, *child.node), out);
+          AppendSubtree('-', *child.node, ChildPath(pair.path, *child.node, m_pointer), m_pointer,
+                        out);
           continue;
         }
         const std::size_t partner = found->second.back();
@@ -199,7 +201,8 @@ class Differ {
       }
       for (std::size_t index = 0; index < b.size(); ++index) {
         if (b_used[index]) continue;
-        AppendSubtree('+', *b[index].node, ChildPath(pair.path, *b[index].node), out);
+        AppendSubtree('+', *b[index].node, ChildPath(pair.path, *b[index].node, m_pointer),
+                      m_pointer, out);
       }
     }
     for (auto it = matched.rbegin(); it != matched.rend(); ++it) pending.push_back(std::move(*it));
@@ -207,6 +210,7 @@ class Differ {
 
   TreeHashes m_a;
   TreeHashes m_b;
+  bool m_pointer;
 };
 
 void AppendValueOrNone(std::optional<std::string_view> value, std::string& out) {
@@ -232,8 +236,26 @@ std::string KindedValue(std::optional<std::string_view> value, Tree_NodeKind kin
 
 }  // namespace
 
-std::string Tree_Diff::Lines(Tree_Node& a, Tree_Node& b) {
-  return Differ(a, b).Lines(a, b);
+std::string Tree_Diff::Lines(Tree_Node& a, Tree_Node& b, const Tree_DiffOptions& options) {
+  return Differ(a, b, options.pointer).Lines(a, b);
+}
+
+void Tree_Diff::AppendPathName(std::string_view name, bool pointer, std::string& path) {
+  if (!pointer) {
+    if (!path.empty()) path += '\\';
+    path += name;
+    return;
+  }
+  path += '/';
+  for (const char c : name) {
+    if (c == '~') {
+      path += "~0";
+    } else if (c == '/') {
+      path += "~1";
+    } else {
+      path += c;
+    }
+  }
 }
 
 void Tree_Diff::AppendNodeLine(char mark, std::string_view path,

@@ -21,12 +21,21 @@
 
 #include "Tree/Tree_Node.h"
 
+struct Tree_DiffOptions {
+  // Paths as JSON Pointers (RFC 6901: "/a~1b/c"), which can say a name holding a backslash.
+  bool pointer = false;
+};
+
 class Tree_Diff {
  public:
   // The lines from `a` to `b`, empty when they are equal. A node's own line comes before
   // those of its children; the children that lost or found a partner come before the
   // matched ones that differ.
-  static std::string Lines(Tree_Node& a, Tree_Node& b);
+  static std::string Lines(Tree_Node& a, Tree_Node& b, const Tree_DiffOptions& options = {});
+
+  // Appends the child name `name` to the path `path` of its parent: after a backslash (none
+  // at the top), or with `pointer` after a "/" and with "~" and "/" written "~0" and "~1".
+  static void AppendPathName(std::string_view name, bool pointer, std::string& path);
 
   // Appends one line of the form above, for callers that report changes of their own: `mark`
   // '+' or '-' with the node's value (nullopt: it has none), or a '~' line.

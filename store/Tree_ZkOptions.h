@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 struct Tree_ZkOptions {
   // Comma-separated HOST:PORT list, as zookeeper_init takes it.
@@ -39,7 +40,8 @@ struct Tree_ZkOptions {
 struct Tree_ZkChange {
   enum class Kind { kValue, kAdded, kRemoved };
   Kind kind = Kind::kValue;
-  std::string path;
+  std::string path;                // the node's path, its top node's name first
+  std::vector<std::string> names;  // the names below the top node, for names with backslashes
   bool had_value = false;
   std::string old_value;
   bool has_value = false;

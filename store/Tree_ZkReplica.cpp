@@ -26,11 +26,20 @@ void MarkChanged(const Tree_NodePtr& node) {
   });
 }
 
+// A change's node: its path and its names below the top node.
+void Locate(const Tree_Node* node, Tree_ZkChange& change) {
+  change.path = node->GetPath().str();
+  for (const Tree_Node* at = node; at->GetParent() != nullptr; at = at->GetParent()) {
+    change.names.push_back(at->KeyName().str());
+  }
+  std::reverse(change.names.begin(), change.names.end());
+}
+
 Tree_ZkChange ValueChange(const Tree_Node* node, const Tree_Value* before,
                           const Tree_Value* after) {
   Tree_ZkChange change;
   change.kind = Tree_ZkChange::Kind::kValue;
-  change.path = node->GetPath().str();
+  Locate(node, change);
   change.had_value = before != nullptr;
   if (before != nullptr) change.old_value = before->Value().str();
   change.has_value = after != nullptr;
@@ -41,7 +50,7 @@ Tree_ZkChange ValueChange(const Tree_Node* node, const Tree_Value* before,
 Tree_ZkChange NodeChange(Tree_ZkChange::Kind kind, Tree_Node* node) {
   Tree_ZkChange change;
   change.kind = kind;
-  change.path = node->GetPath().str();
+  Locate(node, change);
   if (const Tree_Value* value = node->GetTreeValue(); value != nullptr) {
     (kind == Tree_ZkChange::Kind::kAdded ? change.has_value : change.had_value) = true;
     (kind == Tree_ZkChange::Kind::kAdded ? change.new_value : change.old_value) =
@@ -227,7 +236,7 @@ void Patch(const tree_zk::ChunkCache& cache, Tree_Node* local_top,
     if (!same) {
       Tree_ZkChange change;
       change.kind = Tree_ZkChange::Kind::kValue;
-      change.path = local->GetPath().str();
+      Locate(local, change);
       change.had_value = before != nullptr;
       if (before != nullptr) change.old_value = before->Value().str();
       change.has_value = entry.has_value;

@@ -469,6 +469,11 @@ TEST(Diff, NamesEachDifferenceAndItsTypeChange) {
   Tree_NodePtr a = Tree_Text::Read("r\n  x = 1\n  d = 1\n  d = 2\n  s\n    k = v\n");
   Tree_NodePtr b = Tree_Text::Read("q\n  d = 1\n  x = 2\n  n\n    m = 3\n  s\n    k = v\n");
   EXPECT_EQ("- d = 2\n+ n\n+ n\\m = 3\n~ x = 1 -> 2\n", Tree_Diff::Lines(*a.get(), *b.get()));
+  Tree_DiffOptions pointers;
+  pointers.pointer = true;
+  b->GetRelativeNode("n", b)->Add(Leaf("a/b~\\", "4"));
+  EXPECT_EQ("- /d = 2\n+ /n\n+ /n/m = 3\n+ /n/a~1b~0\\ = 4\n~ /x = 1 -> 2\n",
+            Tree_Diff::Lines(*a.get(), *b.get(), pointers));
   EXPECT_EQ("", Tree_Diff::Lines(*a.get(), *a.get()));
   // Cached checksums are not trusted: a change below an unchanged one is seen.
   b->GetRelativeNode("s", b)->GetChecksum();

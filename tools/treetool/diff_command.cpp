@@ -20,6 +20,7 @@ void AddDiffCommand(CLI::App& app) {
   diff->add_option("A", args->first, "the first tree")->required();
   diff->add_option("B", args->second, "the second tree")->required();
   AddExactOption(diff);
+  AddPointerOption(diff);
   diff->callback([args] {
     Tree_NodePtr a;
     Tree_NodePtr b;
@@ -29,7 +30,9 @@ void AddDiffCommand(CLI::App& app) {
     } catch (const ToolFailure& failure) {
       throw ToolFailure(kExitUsage, failure.what());
     }
-    const std::string out = Tree_Diff::Lines(*a.get(), *b.get());
+    Tree_DiffOptions options;
+    options.pointer = Options().pointer;
+    const std::string out = Tree_Diff::Lines(*a.get(), *b.get(), options);
     WriteOutput("", out);
     Options().exit_status = out.empty() ? kExitOk : kExitBadInput;
   });

@@ -1,5 +1,6 @@
 // PATH arguments: backslash paths, or RFC 6901 JSON Pointers with --pointer, resolved name
 // by name so that a key holding a backslash can be addressed too.
+#include "formats/Tree_Diff.h"
 #include "tool.h"
 
 namespace {
@@ -80,21 +81,7 @@ void CheckLibraryPath(const std::string& path, const char* what) {
 }
 
 void AppendPathElement(std::string_view name, std::string& path) {
-  if (!Options().pointer) {
-    if (!path.empty()) path += '\\';
-    path += name;
-    return;
-  }
-  path += '/';
-  for (const char c : name) {
-    if (c == '~') {
-      path += "~0";
-    } else if (c == '/') {
-      path += "~1";
-    } else {
-      path += c;
-    }
-  }
+  Tree_Diff::AppendPathName(name, Options().pointer, path);
 }
 
 std::string PathBelow(const Tree_Node& top, const Tree_Node& node) {

@@ -49,17 +49,12 @@ Tree_ZkOptions Resolve(const ZkArgs& args) {
   return options;
 }
 
-// A replica names nodes by their full path; diff lines name them below the top node.
-std::string BelowTop(const std::string& path) {
-  const std::size_t separator = path.find('\\');
-  return separator == std::string::npos ? std::string() : path.substr(separator + 1);
-}
-
 void AppendChange(const Tree_ZkChange& change, std::string& out) {
   const auto value = [](bool has, const std::string& text) {
     return has ? std::optional<std::string_view>(text) : std::nullopt;
   };
-  const std::string path = BelowTop(change.path);
+  std::string path;  // below the top node, as diff lines name nodes
+  for (const std::string& name : change.names) AppendPathElement(name, path);
   switch (change.kind) {
     case Tree_ZkChange::Kind::kValue:
       Tree_Diff::AppendChangeLine(path, value(change.had_value, change.old_value),
@@ -186,6 +181,7 @@ void AddZkCommands(CLI::App& app) {
   CLI::App* watch =
       zk->add_subcommand("watch", "print each change to the tree under ZNODE as diff lines");
   watch->add_option("ZNODE", args->znode, "the znode that points at the tree")->required();
+  AddPointerOption(watch);
   watch->add_option("--count", args->count, "stop after N changes (default: never)");
   watch->add_option("--ready-file", args->ready_file, "create FILE once the first read is done");
   watch->callback([args] { Watch(*args); });
