@@ -17,6 +17,17 @@ Tree_NodePtr Tree_ReadJson(Tree_ByteInput& input, const Tree_JsonReadOptions& op
 Tree_NodePtr Tree_ReadText(Tree_ByteInput& input, const Tree_TextReadOptions& options,
                            Tree_FormatError* error);
 
+// Writes the text format's escape of `byte`, \xHH with lower-case digits, at `out` (four
+// bytes) and returns its end.
+inline char* Tree_WriteHexEscape(unsigned char byte, char* out) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  out[0] = '\\';
+  out[1] = 'x';
+  out[2] = kDigits[byte >> 4];
+  out[3] = kDigits[byte & 0xf];
+  return out + 4;
+}
+
 // In the text format a leaf under an object or an array takes the type of its value unless
 // marked; a leaf anywhere else is untyped unless marked.
 inline bool Tree_IsTypedContext(const Tree_Node* parent) {

@@ -110,10 +110,9 @@ class LineReader {
   // Appends the unescaped byte `c` at the cursor, refusing a raw control byte.
   bool Take(std::string& out, char c) {
     if (IsRawControl(c)) {
-      static constexpr char kHex[] = "0123456789abcdef";
-      const auto byte = static_cast<unsigned char>(c);
-      const char escape[] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15], '\0'};
-      return Fail(std::string("a raw control byte: write it as ") + escape, m_at);
+      char escape[4];
+      Tree_WriteHexEscape(static_cast<unsigned char>(c), escape);
+      return Fail("a raw control byte: write it as " + std::string(escape, 4), m_at);
     }
     out += c;
     ++m_at;

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
 
 // Input taken in pieces of this many bytes, so that the room asked for (four output bytes per
@@ -79,10 +78,7 @@ char* WriteEscape(unsigned char c, char* out) {
         out[1] = static_cast<char>(c);
         return out + 2;
       }
-      out[1] = 'x';
-      out[2] = kHexDigits[c >> 4];
-      out[3] = kHexDigits[c & 0xf];
-      return out + 4;
+      return Tree_WriteHexEscape(c, out);
   }
 }
 
@@ -198,10 +194,7 @@ void AppendTopName(const Tree_Node& top, Tree_ByteOutput& out) {
                     top.TreeValue() == nullptr && top.IsSingleNodeComplete();
   if (first == '{' || first == '[' || first == '"' ||
       (bare && Tree_JsonMapping::LiteralKind(name) != Tree_NodeKind::kString)) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    const auto byte = static_cast<unsigned char>(first);
-    const char escape[4] = {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
-    out.Append(std::string_view(escape, 4));
+    out.Advance(Tree_WriteHexEscape(static_cast<unsigned char>(first), out.Room(4)));
     AppendName(name.substr(1), out, false);
     return;
   }
