@@ -21,7 +21,6 @@ Tree_Status NoTree(const std::string& znode) {
   return Tree_Status(Tree_StatusCode::kNotFound, "no tree at " + znode);
 }
 
-// The path's elements; empty elements name the node reached so far and are dropped.
 // The names joined by backslashes, for messages.
 std::string Joined(const std::vector<std::string>& names) {
   std::string path;
